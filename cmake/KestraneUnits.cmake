@@ -1,0 +1,28 @@
+# A folder of the layout holds toolkit-free units (its core library) and windows
+# (files named *form.*, which join the kestrane_forms library). Units are picked up
+# by name, so adding a unit needs no edit here.
+#
+#   kestrane_folder(<core library name> [LINKS <libraries the core needs>])
+function(kestrane_folder core)
+  cmake_parse_arguments(ARG "" "" "LINKS" ${ARGN})
+  set(dir ${CMAKE_CURRENT_SOURCE_DIR})
+  file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.h)
+  list(FILTER sources EXCLUDE REGEX "form\\.(cpp|h)$")
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  set(cpp ${sources})
+  list(FILTER cpp INCLUDE REGEX "\\.cpp$")
+  if(cpp)
+    add_library(${core} STATIC ${sources})
+    target_link_libraries(${core} PUBLIC ${ARG_LINKS})
+  else()
+    add_library(${core} INTERFACE)
+    target_link_libraries(${core} INTERFACE ${ARG_LINKS})
+  endif()
+  if(KESTRANE_GUI)
+    file(GLOB forms CONFIGURE_DEPENDS ${dir}/*form.cpp ${dir}/*form.h ${dir}/*form.ui
+         ${dir}/*.qrc)
+    if(forms)
+      target_sources(kestrane_forms PRIVATE ${forms})
+    endif()
+  endif()
+endfunction()

@@ -1,0 +1,50 @@
+#pragma once
+// One RS-232 device of the system, opened raw at 8N1 with no flow control and
+// DTR/RTS switched off. Every operation reports success as a yes/no result; the
+// system's error code and text of the last failure of Open, SetBaudRate or the
+// time-out set are kept for callers that want to show them.
+//
+// Two time-out sets exist. Blocking (the state after construction): a read waits
+// for its first byte up to the caller's limit and then ends at the first gap
+// between bytes. Non-blocking: a read returns at once with whatever the driver
+// holds, possibly nothing, even when the caller gives no limit.
+
+#include <cstdint>
+
+class SerialPort {
+public:
+    static constexpr std::uint32_t kNoLimit = 0xFFFFFFFFu;
+
+    SerialPort();
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // deviceName is a path such as /dev/ttyUSB0. parity: 1 odd, 3 even, anything else none.
+    // Refuses (false, nothing changed) while the port is open.
+    bool Open(const char* deviceName, std::uint32_t baudRate, std::uint32_t parity);
+    void Close();
+    bool IsOpen() const;
+
+    // waitMs: how long to wait for a first byte; kNoLimit means no limit.
+    bool Read(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t& received,
+              std::uint32_t waitMs);
+    bool Write(const std::uint8_t* src, std::uint32_t count, std::uint32_t* written = nullptr);
+    bool SetBaudRate(std::uint32_t rate);
+    void SetBlocking(bool blocking);
+    // Discards what has been received and not yet read.
+    void Purge();
+
+    std::uint32_t lastError() const { return lastError_; }
+    const char* errorText() const { return errorText_; }
+
+private:
+    bool ApplyTimeouts();
+    void RecordError(int err);
+
+    int fd_ = -1;
+    bool isOpen_ = false;
+    bool blocking_ = true;
+    std::uint32_t lastError_ = 0;
+    char errorText_[200] = {};
+};
