@@ -1,0 +1,221 @@
+#pragma once
+// The receiver's binary protocol, toolkit-free: the two receive state machines that cut
+// the byte stream into binary frames and text lines, the builders of every frame the
+// program sends, the readers of the two reports it uses, and the correction channel
+// conversions.
+//
+// Binary frame (both directions), N = total length including header and trailer:
+//   0 "$"   1 "x"   2 id   3 N (10..255)   4 "x"   5 "$"   6.. payload (N - 10 bytes)
+//   N-4 CRC low   N-3 CRC high   N-2 CR   N-1 LF
+// The CRC (proto/Crc.h) covers bytes 0 to N-5. There is no escaping: payload and CRC
+// bytes may take any value, only the length byte delimits a frame. Multi-byte payload
+// fields are little-endian and unaligned.
+//
+// Text line: any bytes ending in CR LF, delivered with the CR LF, at most 1200 bytes.
+
+#include "proto/Crc.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// ---------------------------------------------------------------------------------------
+// Frame layout
+
+inline constexpr std::uint8_t kFrameStart = '$';
+inline constexpr std::uint8_t kFrameMark = 'x';
+inline constexpr std::size_t kFrameHeaderSize = 6;  // "$x", id, N, "x$"
+inline constexpr std::size_t kFrameOverhead = 10;   // header + CRC + CR LF
+inline constexpr std::size_t kFrameIdOffset = 2;
+inline constexpr std::size_t kFrameLengthOffset = 3;
+inline constexpr std::size_t kPayloadOffset = 6;
+inline constexpr std::size_t kMinFrameLen = 10;
+inline constexpr std::size_t kMaxFrameLen = 255;
+inline constexpr std::size_t kMaxPayloadLen = kMaxFrameLen - kFrameOverhead;  // 245
+inline constexpr std::size_t kMaxLineLen = 1200;
+
+// Message ids.
+inline constexpr std::uint8_t kMsgOutputRequest = 0xFF;      // to receiver, N = 11
+inline constexpr std::uint8_t kMsgPortConfig = 0x82;         // Output configuration, N = 44
+inline constexpr std::uint8_t kMsgCorrections = 0x81;        // Corrections command, N = 18
+inline constexpr std::uint8_t kMsgNavRate = 0x83;            // Navigation rate command, N = 11
+inline constexpr std::uint8_t kMsgConfigReport = 4;          // Configuration report (received)
+inline constexpr std::uint8_t kMsgCorrectionsReport = 1;     // Corrections status report
+
+// Frame lengths of the commands the program sends.
+inline constexpr std::uint8_t kRequestMsgLen = 11;
+inline constexpr std::uint8_t kPortConfigMsgLen = 44;
+inline constexpr std::uint8_t kCorrectionsMsgLen = 18;
+inline constexpr std::uint8_t kNavRateMsgLen = 11;
+
+// NMEA output flags: one bit per sentence the receiver is to output.
+inline constexpr std::uint32_t kNmeaGGA = 0x01;
+inline constexpr std::uint32_t kNmeaGSA = 0x02;
+inline constexpr std::uint32_t kNmeaZDA = 0x04;
+inline constexpr std::uint32_t kNmeaVTG = 0x08;
+inline constexpr std::uint32_t kNmeaRMC = 0x10;
+inline constexpr std::uint32_t kNmeaFlagsMask = 0x1F;
+
+// Binary message flags: one bit per binary message the receiver is to output.
+// Bit 4 and the bits above 5 are unused.
+inline constexpr std::uint32_t kBinQX = 0x01;
+inline constexpr std::uint32_t kBinGPS = 0x02;
+inline constexpr std::uint32_t kBinSATS = 0x04;
+inline constexpr std::uint32_t kBinSYS = 0x08;
+inline constexpr std::uint32_t kBinREFMON = 0x20;
+inline constexpr std::uint32_t kBinaryFlagsMask = 0x2F;
+
+// ---------------------------------------------------------------------------------------
+// Receive state machines. Each is given one byte, its caller-owned state record, buffer
+// and buffer capacity, stores the byte and answers with a result code. A message always
+// begins at buffer position 0 and stays there, complete, until the next byte is fed.
+
+enum class DiagState : std::uint8_t {
+    Hunting,
+    AfterDollar,
+    AfterX,
+    AfterId,
+    AfterLength,
+    AfterSecondX,
+    Body,
+    AwaitCR,
+    AwaitLF,
+};
+
+struct DiagFrameState {
+    DiagState state = DiagState::Hunting;
+    std::uint16_t length = 0;  // N of the frame in progress (or just completed)
+    std::uint16_t count = 0;   // bytes stored so far
+};
+
+enum DiagFrameResult : int {
+    kDiagNoFrame = 0,        // byte taken, no frame yet (or a frame silently abandoned)
+    kDiagFrameComplete = 1,  // buffer holds exactly N bytes, CRC correct
+    kDiagOverflow = 2,       // buffer full or length byte out of range; frame abandoned
+    kDiagBadCrc = 3,         // CRC mismatch; frame abandoned
+    kDiagBadState = 4,       // the state record held an impossible state
+};
+
+int FrameDiagByte(std::uint8_t byte, DiagFrameState& st, std::uint8_t* buffer,
+                  std::uint16_t capacity);
+
+enum class LineState : std::uint8_t {
+    Idle,
+    InLine,
+    AfterCR,
+};
+
+struct LineFrameState {
+    LineState state = LineState::Idle;
+    std::uint16_t count = 0;  // bytes stored so far, CR LF included once complete
+};
+
+enum LineFrameResult : int {
+    kLineNone = 0,      // byte taken, no line yet (or a line silently abandoned)
+    kLineComplete = 1,  // buffer holds the line with its CR LF
+    kLineOverflow = 2,  // buffer full; line abandoned, this byte lost
+    kLineBadState = 3,  // the state record held an impossible state
+};
+
+int FrameLineByte(std::uint8_t byte, LineFrameState& st, std::uint8_t* buffer,
+                  std::uint16_t capacity);
+
+// ---------------------------------------------------------------------------------------
+// Builders. Each writes a frame into a caller-owned buffer, which must hold the whole
+// frame, and returns its total length N; the caller writes exactly N bytes to the port.
+
+// "$", "x", id, length, "x", "$" at output[0..5].
+void BuildMsgHeader(std::uint8_t id, std::uint8_t length, std::uint8_t* output);
+// CR, LF at output[0..1].
+void AddCrLf(std::uint8_t* output);
+// CRC of frame[0 .. length-5], low byte first, at output[0..1].
+void PutMsgCrc(const std::uint8_t* frame, std::uint8_t length, std::uint8_t* output);
+// A complete frame of N = payloadLen + 10 bytes. A payload longer than 245 bytes does
+// not fit the length byte: nothing is written and 0 is returned.
+std::uint8_t BuildMsg(std::uint8_t id, const std::uint8_t* payload, std::size_t payloadLen,
+                      std::uint8_t* output);
+// Output request (id 0xFF) asking the receiver for message requestedId; returns 11.
+std::uint8_t BuildRequestMsg(std::uint8_t requestedId, std::uint8_t* output);
+// Output configuration command (id 0x82); returns 44. Reserved bytes are zero.
+std::uint8_t BuildPortConfigMsg(std::uint32_t reserved, std::uint32_t binaryFlags,
+                                std::uint32_t nmeaFlags, std::uint32_t baudRate,
+                                std::uint8_t* output);
+// Corrections command (id 0x81); returns 18. The channel is sent only with the alternate
+// frequency; with the default frequency its bytes are zero.
+std::uint8_t BuildCorrectionsMsg(bool alternateFrequency, std::int32_t channel, bool waasOn,
+                                 bool correctionsOn, std::uint8_t* output);
+// Navigation rate command (id 0x83) with the rate (1 or 5); returns 11.
+std::uint8_t BuildNavRateMsg(std::uint8_t navRate, std::uint8_t* output);
+
+// ---------------------------------------------------------------------------------------
+// Report readers. Each is given a whole received frame (from its "$") and its length,
+// checks the id and that the frame's payload reaches every field read, and fills the
+// record. A frame of another id, or one too short, is refused (false, record untouched).
+
+struct ConfigurationReport {
+    std::uint8_t versionMajor = 0;
+    std::uint8_t versionMinor = 0;
+    std::uint32_t binaryFlags = 0;   // binary message flags in force
+    std::uint32_t nmeaFlags = 0;     // NMEA output flags in force
+    std::uint8_t navRate = 0;        // navigation rate in force (1 or 5)
+    std::uint8_t engineLoadStatus = 0;
+    char versionSuffix[4] = {};      // three characters, or empty; NUL-terminated
+};
+
+// Payload offsets of the Configuration report.
+inline constexpr std::size_t kCfgVersionMajor = 0;
+inline constexpr std::size_t kCfgVersionMinor = 1;
+inline constexpr std::size_t kCfgBinaryFlags = 18;
+inline constexpr std::size_t kCfgNmeaFlags = 26;
+inline constexpr std::size_t kCfgNavRate = 30;
+inline constexpr std::size_t kCfgEngineLoadStatus = 123;
+inline constexpr std::size_t kCfgVersionSuffix = 130;
+inline constexpr std::size_t kCfgMinPayloadLen = kCfgEngineLoadStatus + 1;    // 124
+inline constexpr std::size_t kCfgSuffixPayloadLen = kCfgVersionSuffix + 3;   // 133
+
+bool ReadConfigurationReport(const std::uint8_t* frame, int length, ConfigurationReport& out);
+
+struct CorrectionsStatusReport {
+    std::int32_t channel = 0;           // correction channel number in force
+    std::uint8_t frequencyMode = 0;     // 0 default, anything else alternate
+    std::uint8_t waasState = 0;         // 1 on, 0 off, anything else not available
+    std::uint8_t correctionsState = 0;  // 0 on, anything else off
+
+    bool AlternateFrequency() const { return frequencyMode != 0; }
+    bool WaasAvailable() const { return waasState == 0 || waasState == 1; }
+    bool WaasOn() const { return waasState == 1; }
+    bool CorrectionsOn() const { return correctionsState == 0; }
+};
+
+// Payload offsets of the Corrections status report.
+inline constexpr std::size_t kCorrChannel = 2;
+inline constexpr std::size_t kCorrFrequencyMode = 45;
+inline constexpr std::size_t kCorrWaasState = 70;
+inline constexpr std::size_t kCorrCorrectionsState = 71;
+inline constexpr std::size_t kCorrMinPayloadLen = kCorrCorrectionsState + 1;  // 72
+
+bool ReadCorrectionsStatusReport(const std::uint8_t* frame, int length,
+                                 CorrectionsStatusReport& out);
+
+// ---------------------------------------------------------------------------------------
+// Correction channel: steps of 0.5 kHz above 1525 MHz, signed 32-bit.
+
+inline constexpr double kChannelBaseMHz = 1525.0;
+inline constexpr double kChannelsPerMHz = 2000.0;
+
+// 1525 + 0.0005 * channel.
+double ChannelToMHz(std::int32_t channel);
+// (mhz - 1525) * 2000 truncated toward zero. A frequency that is not a finite number or
+// whose channel falls outside the signed 32-bit range is refused (false, channel untouched).
+bool MHzToChannel(double mhz, std::int32_t& channel);
+
+// Little-endian field access, byte-wise so fields may sit at any offset.
+inline std::uint32_t GetLE32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline void PutLE32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+    p[2] = static_cast<std::uint8_t>(v >> 16);
+    p[3] = static_cast<std::uint8_t>(v >> 24);
+}
