@@ -23,3 +23,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs"
 
 scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+
+echo "== Debian package"
+(cd build/release && cpack -G DEB >/dev/null)
+deb=$(ls build/release/kestrane-utility_*.deb)
+dpkg-deb --info "$deb" | grep -E 'Package|Version|Depends'
+dpkg-deb --contents "$deb"
