@@ -1,0 +1,18 @@
+#include "proto/Crlfproto.h"
+
+#include <algorithm>
+#include <cstring>
+
+CRLFProto::CRLFProto() {
+    Reset();
+}
+
+void CRLFProto::Reset() {
+    state_.state = LineState::Idle;
+}
+
+unsigned CRLFProto::CopyMsg(std::uint8_t* dest, unsigned maxCount) {
+    const unsigned length = state_.count;
+    std::memcpy(dest, buffer_, std::min(length, maxCount));
+    return length;
+}

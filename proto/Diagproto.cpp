@@ -1,0 +1,18 @@
+#include "proto/Diagproto.h"
+
+#include <algorithm>
+#include <cstring>
+
+DiagProto::DiagProto() {
+    Reset();
+}
+
+void DiagProto::Reset() {
+    state_.state = DiagState::Hunting;
+}
+
+unsigned DiagProto::CopyMsg(std::uint8_t* dest, unsigned maxCount) {
+    const unsigned length = state_.length;
+    std::memcpy(dest, buffer_, std::min(length, maxCount));
+    return length;
+}
