@@ -39,9 +39,13 @@ public:
     const char* errorText() const { return errorText_; }
 
 private:
-    bool ApplyTimeouts();
+    // Keeps err and its system text as the last failure.
     void RecordError(int err);
+    // Releases the device after a failed step of Open, keeping that step's error.
+    bool FailOpen(int err);
 
+    // The descriptor is always non-blocking; the time-out set is carried out by
+    // Read and Write with poll, so it takes effect at once and needs no device call.
     int fd_ = -1;
     bool isOpen_ = false;
     bool blocking_ = true;
