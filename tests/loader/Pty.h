@@ -1,0 +1,87 @@
+#pragma once
+// A pseudo-terminal for the loader tests: the program's SerialPort opens the slave by
+// its path, the test plays the receiver on the master side.
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+class TestPty {
+public:
+    TestPty() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+            return;
+        }
+        const char* name = ptsname(master_);
+        slaveName_ = name != nullptr ? name : "";
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
+    ~TestPty() {
+        if (master_ >= 0) {
+            close(master_);
+        }
+    }
+    TestPty(const TestPty&) = delete;
+    TestPty& operator=(const TestPty&) = delete;
+
+    bool Ok() const { return master_ >= 0 && !slaveName_.empty(); }
+    const std::string& SlaveName() const { return slaveName_; }
+
+    // What the slave side has written so far and the master has not read; never waits.
+    std::string ReadAvailable() {
+        std::string out;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = read(master_, buffer, sizeof buffer);
+            if (n <= 0) {
+                break; // nothing more, or no slave open (EIO)
+            }
+            out.append(buffer, static_cast<std::size_t>(n));
+        }
+        return out;
+    }
+
+    void Write(const std::string& bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
+            if (n <= 0) {
+                break;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+    // The line rate that the slave side has set, in bits per second (0 if unknown).
+    std::uint32_t Baud() const {
+        termios t{};
+        if (tcgetattr(master_, &t) != 0) {
+            return 0;
+        }
+        switch (cfgetospeed(&t)) {
+        case B4800:
+            return 4800;
+        case B9600:
+            return 9600;
+        case B19200:
+            return 19200;
+        case B38400:
+            return 38400;
+        case B57600:
+            return 57600;
+        case B115200:
+            return 115200;
+        default:
+            return 0;
+        }
+    }
+
+private:
+    int master_ = -1;
+    std::string slaveName_;
+};
