@@ -2,6 +2,7 @@
 
 // Entry i is the register after byte i, placed in the high half, has been shifted through
 // eight steps of the polynomial 0x1021. The tests rebuild it bit by bit and compare.
+// clang-format off
 const std::uint16_t CrcTable[256] = {
     0x0000, 0x1021, 0x2042, 0x3063, 0x4084, 0x50A5, 0x60C6, 0x70E7,
     0x8108, 0x9129, 0xA14A, 0xB16B, 0xC18C, 0xD1AD, 0xE1CE, 0xF1EF,
@@ -36,6 +37,7 @@ const std::uint16_t CrcTable[256] = {
     0xEF1F, 0xFF3E, 0xCF5D, 0xDF7C, 0xAF9B, 0xBFBA, 0x8FD9, 0x9FF8,
     0x6E17, 0x7E36, 0x4E55, 0x5E74, 0x2E93, 0x3EB2, 0x0ED1, 0x1EF0,
 };
+// clang-format on
 
 std::uint16_t CalcCrc(const std::uint8_t* data, std::size_t count) {
     std::uint16_t crc = kCrcInitial;

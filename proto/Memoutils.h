@@ -23,23 +23,23 @@
 
 inline constexpr std::uint8_t kFrameStart = '$';
 inline constexpr std::uint8_t kFrameMark = 'x';
-inline constexpr std::size_t kFrameHeaderSize = 6;  // "$x", id, N, "x$"
-inline constexpr std::size_t kFrameOverhead = 10;   // header + CRC + CR LF
+inline constexpr std::size_t kFrameHeaderSize = 6; // "$x", id, N, "x$"
+inline constexpr std::size_t kFrameOverhead = 10;  // header + CRC + CR LF
 inline constexpr std::size_t kFrameIdOffset = 2;
 inline constexpr std::size_t kFrameLengthOffset = 3;
 inline constexpr std::size_t kPayloadOffset = 6;
 inline constexpr std::size_t kMinFrameLen = 10;
 inline constexpr std::size_t kMaxFrameLen = 255;
-inline constexpr std::size_t kMaxPayloadLen = kMaxFrameLen - kFrameOverhead;  // 245
+inline constexpr std::size_t kMaxPayloadLen = kMaxFrameLen - kFrameOverhead; // 245
 inline constexpr std::size_t kMaxLineLen = 1200;
 
 // Message ids.
-inline constexpr std::uint8_t kMsgOutputRequest = 0xFF;      // to receiver, N = 11
-inline constexpr std::uint8_t kMsgPortConfig = 0x82;         // Output configuration, N = 44
-inline constexpr std::uint8_t kMsgCorrections = 0x81;        // Corrections command, N = 18
-inline constexpr std::uint8_t kMsgNavRate = 0x83;            // Navigation rate command, N = 11
-inline constexpr std::uint8_t kMsgConfigReport = 4;          // Configuration report (received)
-inline constexpr std::uint8_t kMsgCorrectionsReport = 1;     // Corrections status report
+inline constexpr std::uint8_t kMsgOutputRequest = 0xFF;  // to receiver, N = 11
+inline constexpr std::uint8_t kMsgPortConfig = 0x82;     // Output configuration, N = 44
+inline constexpr std::uint8_t kMsgCorrections = 0x81;    // Corrections command, N = 18
+inline constexpr std::uint8_t kMsgNavRate = 0x83;        // Navigation rate command, N = 11
+inline constexpr std::uint8_t kMsgConfigReport = 4;      // Configuration report (received)
+inline constexpr std::uint8_t kMsgCorrectionsReport = 1; // Corrections status report
 
 // Frame lengths of the commands the program sends.
 inline constexpr std::uint8_t kRequestMsgLen = 11;
@@ -68,6 +68,29 @@ inline constexpr std::uint32_t kBinaryFlagsMask = 0x2F;
 // Receive state machines. Each is given one byte, its caller-owned state record, buffer
 // and buffer capacity, stores the byte and answers with a result code. A message always
 // begins at buffer position 0 and stays there, complete, until the next byte is fed.
+//
+// The problem. One serial line carries two kinds of traffic, freely interleaved: binary
+// frames of a fixed layout and text lines ending in CR LF. Nothing marks where one ends
+// and the other begins, and a binary frame is not escaped, so its payload and CRC may
+// contain "$", "x", CR and LF. Each kind therefore has its own framer, and both are fed
+// every byte. A framer must never trust what it is given: bytes may be lost, garbled or
+// arrive at the wrong baud rate, a frame may be cut short by the next one, and a line
+// may never end.
+//
+// The binary framer recognises a frame by its six header bytes "$", "x", id, N, "x",
+// "$", takes the remaining N - 6 bytes on the strength of the length byte alone, and
+// accepts the frame only when the CRC over its first N - 4 bytes matches and CR LF
+// follow. A byte that does not fit the header sends the machine back to hunting; when
+// that byte is itself a "$" it is taken as the first byte of a new frame, so a frame
+// right after a stray "$" or a truncated header is not lost.
+//
+// The line framer stores bytes until CR LF. A CR followed by anything but LF abandons
+// the line so far (that byte included); a line that fills its buffer is abandoned and
+// the byte that met the full buffer is lost.
+//
+// Both machines keep every message at the start of the caller's buffer. After a
+// message or an abandoned attempt the next byte starts again at position 0, so the
+// buffer never holds more than one message and the count can never pass the capacity.
 
 enum class DiagState : std::uint8_t {
     Hunting,
@@ -83,20 +106,17 @@ enum class DiagState : std::uint8_t {
 
 struct DiagFrameState {
     DiagState state = DiagState::Hunting;
-    std::uint16_t length = 0;  // N of the frame in progress (or just completed)
-    std::uint16_t count = 0;   // bytes stored so far
+    std::uint16_t length = 0; // N of the frame in progress (or just completed)
+    std::uint16_t count = 0;  // bytes stored so far
 };
 
 enum DiagFrameResult : int {
-    kDiagNoFrame = 0,        // byte taken, no frame yet (or a frame silently abandoned)
-    kDiagFrameComplete = 1,  // buffer holds exactly N bytes, CRC correct
-    kDiagOverflow = 2,       // buffer full or length byte out of range; frame abandoned
-    kDiagBadCrc = 3,         // CRC mismatch; frame abandoned
-    kDiagBadState = 4,       // the state record held an impossible state
+    kDiagNoFrame = 0,       // byte taken, no frame yet (or a frame silently abandoned)
+    kDiagFrameComplete = 1, // buffer holds exactly N bytes, CRC correct
+    kDiagOverflow = 2,      // buffer full or length byte out of range; frame abandoned
+    kDiagBadCrc = 3,        // CRC mismatch; frame abandoned
+    kDiagBadState = 4,      // the state record held an impossible state
 };
-
-int FrameDiagByte(std::uint8_t byte, DiagFrameState& st, std::uint8_t* buffer,
-                  std::uint16_t capacity);
 
 enum class LineState : std::uint8_t {
     Idle,
@@ -106,18 +126,168 @@ enum class LineState : std::uint8_t {
 
 struct LineFrameState {
     LineState state = LineState::Idle;
-    std::uint16_t count = 0;  // bytes stored so far, CR LF included once complete
+    std::uint16_t count = 0; // bytes stored so far, CR LF included once complete
 };
 
 enum LineFrameResult : int {
-    kLineNone = 0,      // byte taken, no line yet (or a line silently abandoned)
-    kLineComplete = 1,  // buffer holds the line with its CR LF
-    kLineOverflow = 2,  // buffer full; line abandoned, this byte lost
-    kLineBadState = 3,  // the state record held an impossible state
+    kLineNone = 0,     // byte taken, no line yet (or a line silently abandoned)
+    kLineComplete = 1, // buffer holds the line with its CR LF
+    kLineOverflow = 2, // buffer full; line abandoned, this byte lost
+    kLineBadState = 3, // the state record held an impossible state
 };
 
-int FrameLineByte(std::uint8_t byte, LineFrameState& st, std::uint8_t* buffer,
-                  std::uint16_t capacity);
+// The two machines are inline: every received byte goes through both, and a call per byte
+// would cost as much as the framing.
+namespace memoutils_detail {
+
+inline constexpr std::uint8_t kCR = 0x0D;
+inline constexpr std::uint8_t kLF = 0x0A;
+
+// A "$" where the header wanted an "x" is not lost: it begins the next frame, at
+// position 0.
+inline void RestartAtDollar(DiagState& state, unsigned& count, std::uint8_t* buffer) {
+    buffer[0] = kFrameStart;
+    count = 1;
+    state = DiagState::AfterDollar;
+}
+
+} // namespace memoutils_detail
+
+inline int FrameDiagByte(std::uint8_t byte, DiagFrameState& st, std::uint8_t* buffer,
+                         std::uint16_t capacity) {
+    // Worked on in locals and written back once: as far as the compiler knows the buffer
+    // may alias the record, and reloading it after every store would cost more than the
+    // framing itself.
+    using namespace memoutils_detail;
+    DiagState state = st.state;
+    unsigned count = st.count;
+    int result = kDiagNoFrame;
+
+    // A frame always starts at position 0; a byte that did not start one is overwritten.
+    if (count == 0) {
+        state = DiagState::Hunting;
+    } else if (state == DiagState::Hunting) {
+        count = 0;
+    }
+    if (count >= capacity) {
+        st.state = DiagState::Hunting;
+        return kDiagOverflow;
+    }
+    buffer[count++] = byte;
+
+    switch (state) {
+    case DiagState::Hunting:
+        if (byte == kFrameStart) {
+            state = DiagState::AfterDollar;
+        }
+        break;
+    case DiagState::AfterDollar:
+        if (byte == kFrameMark) {
+            state = DiagState::AfterX;
+        } else if (byte == kFrameStart) {
+            RestartAtDollar(state, count, buffer);
+        } else {
+            state = DiagState::Hunting;
+        }
+        break;
+    case DiagState::AfterX: // the message id: any value
+        state = DiagState::AfterId;
+        break;
+    case DiagState::AfterId: // the length byte
+        if (byte < kMinFrameLen || byte > capacity) {
+            state = DiagState::Hunting;
+            result = kDiagOverflow;
+        } else {
+            st.length = byte;
+            state = DiagState::AfterLength;
+        }
+        break;
+    case DiagState::AfterLength:
+        if (byte == kFrameMark) {
+            state = DiagState::AfterSecondX;
+        } else if (byte == kFrameStart) {
+            RestartAtDollar(state, count, buffer);
+        } else {
+            state = DiagState::Hunting;
+        }
+        break;
+    case DiagState::AfterSecondX:
+        state = byte == kFrameStart ? DiagState::Body : DiagState::Hunting;
+        break;
+    case DiagState::Body: {
+        const unsigned length = st.length;
+        // The length was checked when it arrived; a record whose length was changed
+        // behind our back is treated as corrupt rather than trusted for the CRC offsets.
+        if (length < kMinFrameLen || length > capacity) {
+            state = DiagState::Hunting;
+            result = kDiagBadState;
+        } else if (count >= length - 2) { // the byte just stored is the high CRC byte
+            const std::uint16_t crc = CalcCrc(buffer, length - 4);
+            if (buffer[length - 4] == (crc & 0xFF) && buffer[length - 3] == (crc >> 8)) {
+                state = DiagState::AwaitCR;
+            } else {
+                state = DiagState::Hunting;
+                result = kDiagBadCrc;
+            }
+        }
+        break;
+    }
+    case DiagState::AwaitCR:
+        state = byte == kCR ? DiagState::AwaitLF : DiagState::Hunting;
+        break;
+    case DiagState::AwaitLF:
+        state = DiagState::Hunting;
+        result = byte == kLF ? kDiagFrameComplete : kDiagNoFrame;
+        break;
+    default:
+        state = DiagState::Hunting;
+        result = kDiagBadState;
+        break;
+    }
+
+    st.state = state;
+    st.count = static_cast<std::uint16_t>(count);
+    return result;
+}
+
+inline int FrameLineByte(std::uint8_t byte, LineFrameState& st, std::uint8_t* buffer,
+                         std::uint16_t capacity) {
+    using namespace memoutils_detail;
+    LineState state = st.state;
+    unsigned count = st.count;
+    int result = kLineNone;
+
+    if (state == LineState::Idle || count == 0) {
+        state = LineState::InLine;
+        count = 0;
+    }
+    if (count >= capacity) {
+        st.state = LineState::Idle;
+        return kLineOverflow;
+    }
+    buffer[count++] = byte;
+
+    switch (state) {
+    case LineState::InLine:
+        if (byte == kCR) {
+            state = LineState::AfterCR;
+        }
+        break;
+    case LineState::AfterCR:
+        // Either the line is complete or the CR was not a line end and the line so far,
+        // this byte included, is abandoned.
+        state = LineState::Idle;
+        result = byte == kLF ? kLineComplete : kLineNone;
+        break;
+    default:
+        state = LineState::Idle;
+        result = kLineBadState;
+        break;
+    }
+    st.state = state;
+    st.count = static_cast<std::uint16_t>(count);
+    return result;
+}
 
 // ---------------------------------------------------------------------------------------
 // Builders. Each writes a frame into a caller-owned buffer, which must hold the whole
@@ -154,11 +324,11 @@ std::uint8_t BuildNavRateMsg(std::uint8_t navRate, std::uint8_t* output);
 struct ConfigurationReport {
     std::uint8_t versionMajor = 0;
     std::uint8_t versionMinor = 0;
-    std::uint32_t binaryFlags = 0;   // binary message flags in force
-    std::uint32_t nmeaFlags = 0;     // NMEA output flags in force
-    std::uint8_t navRate = 0;        // navigation rate in force (1 or 5)
+    std::uint32_t binaryFlags = 0; // binary message flags in force
+    std::uint32_t nmeaFlags = 0;   // NMEA output flags in force
+    std::uint8_t navRate = 0;      // navigation rate in force (1 or 5)
     std::uint8_t engineLoadStatus = 0;
-    char versionSuffix[4] = {};      // three characters, or empty; NUL-terminated
+    char versionSuffix[4] = {}; // three characters, or empty; NUL-terminated
 };
 
 // Payload offsets of the Configuration report.
@@ -169,16 +339,16 @@ inline constexpr std::size_t kCfgNmeaFlags = 26;
 inline constexpr std::size_t kCfgNavRate = 30;
 inline constexpr std::size_t kCfgEngineLoadStatus = 123;
 inline constexpr std::size_t kCfgVersionSuffix = 130;
-inline constexpr std::size_t kCfgMinPayloadLen = kCfgEngineLoadStatus + 1;    // 124
-inline constexpr std::size_t kCfgSuffixPayloadLen = kCfgVersionSuffix + 3;   // 133
+inline constexpr std::size_t kCfgMinPayloadLen = kCfgEngineLoadStatus + 1; // 124
+inline constexpr std::size_t kCfgSuffixPayloadLen = kCfgVersionSuffix + 3; // 133
 
 bool ReadConfigurationReport(const std::uint8_t* frame, int length, ConfigurationReport& out);
 
 struct CorrectionsStatusReport {
-    std::int32_t channel = 0;           // correction channel number in force
-    std::uint8_t frequencyMode = 0;     // 0 default, anything else alternate
-    std::uint8_t waasState = 0;         // 1 on, 0 off, anything else not available
-    std::uint8_t correctionsState = 0;  // 0 on, anything else off
+    std::int32_t channel = 0;          // correction channel number in force
+    std::uint8_t frequencyMode = 0;    // 0 default, anything else alternate
+    std::uint8_t waasState = 0;        // 1 on, 0 off, anything else not available
+    std::uint8_t correctionsState = 0; // 0 on, anything else off
 
     bool AlternateFrequency() const { return frequencyMode != 0; }
     bool WaasAvailable() const { return waasState == 0 || waasState == 1; }
@@ -191,7 +361,7 @@ inline constexpr std::size_t kCorrChannel = 2;
 inline constexpr std::size_t kCorrFrequencyMode = 45;
 inline constexpr std::size_t kCorrWaasState = 70;
 inline constexpr std::size_t kCorrCorrectionsState = 71;
-inline constexpr std::size_t kCorrMinPayloadLen = kCorrCorrectionsState + 1;  // 72
+inline constexpr std::size_t kCorrMinPayloadLen = kCorrCorrectionsState + 1; // 72
 
 bool ReadCorrectionsStatusReport(const std::uint8_t* frame, int length,
                                  CorrectionsStatusReport& out);

@@ -48,11 +48,11 @@ TEST(Builders, PortConfigLayout) {
     std::memset(out, 0xEE, sizeof out);
     ASSERT_EQ(BuildPortConfigMsg(0, kBinGPS | kBinREFMON, kNmeaGGA | kNmeaRMC, 19200, out), 44);
     EXPECT_EQ(Bytes(out, out + 6), B({0x24, 0x78, 0x82, 44, 0x78, 0x24}));
-    EXPECT_EQ(Bytes(out + 6, out + 12), Bytes(6, 0));                   // reserved
-    EXPECT_EQ(Bytes(out + 12, out + 16), B({0x22, 0, 0, 0}));           // binary flags
-    EXPECT_EQ(Bytes(out + 16, out + 20), B({0x11, 0, 0, 0}));           // NMEA flags
-    EXPECT_EQ(Bytes(out + 20, out + 24), B({0x00, 0x4B, 0x00, 0x00}));  // 19200
-    EXPECT_EQ(Bytes(out + 24, out + 40), Bytes(16, 0));                 // reserved
+    EXPECT_EQ(Bytes(out + 6, out + 12), Bytes(6, 0));                  // reserved
+    EXPECT_EQ(Bytes(out + 12, out + 16), B({0x22, 0, 0, 0}));          // binary flags
+    EXPECT_EQ(Bytes(out + 16, out + 20), B({0x11, 0, 0, 0}));          // NMEA flags
+    EXPECT_EQ(Bytes(out + 20, out + 24), B({0x00, 0x4B, 0x00, 0x00})); // 19200
+    EXPECT_EQ(Bytes(out + 24, out + 40), Bytes(16, 0));                // reserved
     const std::uint16_t crc = CalcCrc(out, 40);
     EXPECT_EQ(Bytes(out + 40, out + 44), B({crc & 0xFF, crc >> 8, 0x0D, 0x0A}));
 

@@ -63,23 +63,32 @@ std::vector<StreamCase> StreamCases() {
         {"longest frame, payload all dollars", kLongest, {kLongest}, {kLongest}},
         // Markers, a fake header and CR/LF in the payload do not disturb the frame; the line
         // framer sees the CR LF inside it and cuts a line there.
-        {"markers and CR LF in payload", kMarkers, {kMarkers},
-         {Bytes(kMarkers.begin(), kMarkers.begin() + 12), Bytes(kMarkers.begin() + 20,
-                                                                kMarkers.end())}},
-        {"two frames back to back", Cat({kExample, kNoPayload}), {kExample, kNoPayload},
+        {"markers and CR LF in payload",
+         kMarkers,
+         {kMarkers},
+         {Bytes(kMarkers.begin(), kMarkers.begin() + 12),
+          Bytes(kMarkers.begin() + 20, kMarkers.end())}},
+        {"two frames back to back",
+         Cat({kExample, kNoPayload}),
+         {kExample, kNoPayload},
          {kExample, kNoPayload}},
         {"frame right after text", Cat({kGga, kExample}), {kExample}, {kGga, kExample}},
         {"text right after frame", Cat({kExample, kGga}), {kExample}, {kExample, kGga}},
-        {"frame after text without line end", Cat({B("noise"), kExample}), {kExample},
+        {"frame after text without line end",
+         Cat({B("noise"), kExample}),
+         {kExample},
          {Cat({B("noise"), kExample})}},
         {"NMEA sentence only", kGga, {}, {kGga}},
         // A "$" that breaks a header is taken as the start of the next frame.
-        {"stray dollar then frame", Cat({B("$"), kExample}), {kExample},
-         {Cat({B("$"), kExample})}},
-        {"run of dollars then frame", Cat({B("$$$$"), kExample}), {kExample},
+        {"stray dollar then frame", Cat({B("$"), kExample}), {kExample}, {Cat({B("$"), kExample})}},
+        {"run of dollars then frame",
+         Cat({B("$$$$"), kExample}),
+         {kExample},
          {Cat({B("$$$$"), kExample})}},
-        {"header cut after length then frame", Cat({B({0x24, 0x78, 0xFF, 0x0B}), kExample}),
-         {kExample}, {Cat({B({0x24, 0x78, 0xFF, 0x0B}), kExample})}},
+        {"header cut after length then frame",
+         Cat({B({0x24, 0x78, 0xFF, 0x0B}), kExample}),
+         {kExample},
+         {Cat({B({0x24, 0x78, 0xFF, 0x0B}), kExample})}},
         {"bad CRC then good frame", Cat({badCrc, kExample}), {kExample}, {badCrc, kExample}},
         {"last byte not LF", WithByte(kExample, 10, 0x0D), {}, {}},
         {"CR missing", WithByte(kExample, 9, 0x0A), {}, {}},
@@ -89,7 +98,9 @@ std::vector<StreamCase> StreamCases() {
         {"CR CR LF", B("ab\r\r\n"), {}, {}},
         {"LF alone is no line end", B("ab\ncd\r\n"), {}, {B("ab\ncd\r\n")}},
         {"empty line", B("\r\n"), {}, {B("\r\n")}},
-        {"NUL and high bytes in a line", B({0x24, 0x00, 0xFF, 0x80, 0x0D, 0x0A}), {},
+        {"NUL and high bytes in a line",
+         B({0x24, 0x00, 0xFF, 0x80, 0x0D, 0x0A}),
+         {},
          {B({0x24, 0x00, 0xFF, 0x80, 0x0D, 0x0A})}},
     };
 }
@@ -210,8 +221,7 @@ TEST(FrameDiagByte, ResultCodes) {
         // The CRC mismatch is reported at the high CRC byte.
         DiagFrameState st;
         const Bytes bad = WithByte(kExample, 6, 0x05);
-        EXPECT_EQ(FeedDiag(Bytes(bad.begin(), bad.begin() + 9), st, buf, sizeof buf),
-                  kDiagBadCrc);
+        EXPECT_EQ(FeedDiag(Bytes(bad.begin(), bad.begin() + 9), st, buf, sizeof buf), kDiagBadCrc);
     }
     {
         DiagFrameState st;
