@@ -13,6 +13,9 @@ void CRLFProto::Reset() {
 
 unsigned CRLFProto::CopyMsg(std::uint8_t* dest, unsigned maxCount) {
     const unsigned length = state_.count;
-    std::memcpy(dest, buffer_, std::min(length, maxCount));
+    const unsigned n = std::min(length, maxCount);
+    if (n > 0) {
+        std::memcpy(dest, buffer_, n);
+    }
     return length;
 }

@@ -13,6 +13,9 @@ void DiagProto::Reset() {
 
 unsigned DiagProto::CopyMsg(std::uint8_t* dest, unsigned maxCount) {
     const unsigned length = state_.length;
-    std::memcpy(dest, buffer_, std::min(length, maxCount));
+    const unsigned n = std::min(length, maxCount);
+    if (n > 0) {
+        std::memcpy(dest, buffer_, n);
+    }
     return length;
 }
