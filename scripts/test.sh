@@ -1,18 +1,41 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test twice: a normal build with warnings as
 # errors, and an AddressSanitizer + UndefinedBehaviorSanitizer build. Then the fuzz
-# targets replay their seed corpus and run for a short, bounded time.
+# targets replay their seed corpus and run for a short, bounded time, and the Debian
+# package is built and listed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
+logs=build/test-logs
+mkdir -p "$logs"
+passed=0
+failed=0
 
+# Runs ctest in a build folder and adds its counts to the totals.
+run_ctest() {
+  local dir=$1 log=$2
+  set +e
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  set -e
+  local line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
+  passed=$((passed + ${total:-0} - ${bad:-0}))
+  failed=$((failed + ${bad:-0}))
+  [ -n "$line" ] || failed=$((failed + 1))
+  return "$rc"
+}
+
+status=0
 echo "== normal build"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRANE_WERROR=ON
 cmake --build build/release -j "$jobs"
-ctest --test-dir build/release --output-on-failure -j "$jobs"
+run_ctest build/release "$logs/release.log" || status=1
 
 echo "== sanitizer build"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTRANE_WERROR=ON \
@@ -20,12 +43,21 @@ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTRANE_WERROR=ON 
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
-  ctest --test-dir build/asan --output-on-failure -j "$jobs"
+  run_ctest build/asan "$logs/asan.log" || status=1
 
-scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+echo "== fuzz targets"
+scripts/fuzz.sh "${FUZZ_SECONDS:-20}" || status=1
 
 echo "== Debian package"
-(cd build/release && cpack -G DEB >/dev/null)
-deb=$(ls build/release/kestrane-utility_*.deb)
-dpkg-deb --info "$deb" | grep -E 'Package|Version|Depends'
-dpkg-deb --contents "$deb"
+(cd build/release && cpack -G DEB >/dev/null) || status=1
+deb=$(ls build/release/kestrane-utility_*.deb 2>/dev/null | head -n 1)
+if [ -n "$deb" ]; then
+  dpkg-deb --info "$deb" | grep -E '^ (Package|Version|Depends):'
+  dpkg-deb --contents "$deb"
+else
+  echo "no package was built"; status=1
+fi
+
+[ $status -eq 0 ] || failed=$((failed > 0 ? failed : 1))
+echo "tests: $passed passed, $failed failed"
+exit $status
