@@ -22,6 +22,15 @@ constexpr auto kMinSleep = std::chrono::milliseconds(1);
 // While no one holds the slave open, the master reports a hang-up at once on every poll;
 // the thread then looks again this often for the PC side coming back.
 constexpr auto kHangUpPoll = std::chrono::milliseconds(2);
+// Bytes on a pseudo-terminal carry no rate, and the thread reads them a little after
+// the PC wrote them; a PC that writes and at once reopens at another rate (the loader
+// right after "LOADSTAR") has often switched before the bytes are read. So the thread
+// notes the PC's rate whenever it looks (only while the PC holds the device open), and
+// takes bytes as sent at any rate noted within this time before they were read, or at
+// the rate in force when that time began. Longer than a pass of the thread even on a
+// loaded machine; short beside the pauses with which the program changes rates
+// (two seconds between search attempts, 200 ms after an output configuration).
+constexpr auto kRateWindow = std::chrono::milliseconds(50);
 
 timespec ToTimespec(std::chrono::nanoseconds d) {
     if (d.count() < 0) {
@@ -89,6 +98,7 @@ bool SimReceiver::Start() {
     master_ = master;
     wake_ = wake;
     path_ = name;
+    pcRates_.clear();
     stop_ = false;
     hungUp_ = true;
     txBusy_ = false;
@@ -183,10 +193,9 @@ void SimReceiver::Run() {
             }
         }
 
-        // The PC's rate just before and just after the wait: bytes that arrive during it
-        // were sent at one of the two (a PC that switches rates, such as the loader right
-        // after "LOADSTAR", may do so before this thread has read what it sent).
-        const std::uint32_t rateBefore = PcRate();
+        if (!hungUp) {
+            NotePcRate(SimClock::now());
+        }
         pollfd fds[2] = {{wake_, POLLIN, 0}, {master_, POLLIN, 0}};
         if (hungUp) {
             // The master would report the hang-up at once; wait on the wake-up alone and
@@ -203,8 +212,10 @@ void SimReceiver::Run() {
             std::uint64_t count;
             [[maybe_unused]] const ssize_t n = ::read(wake_, &count, sizeof count);
         }
-        const std::uint32_t rateAfter = PcRate();
         now = SimClock::now();
+        if ((fds[1].revents & POLLHUP) == 0) {
+            NotePcRate(now);
+        }
         std::lock_guard<std::mutex> lock(mutex_);
         hungUp_ = (fds[1].revents & POLLHUP) != 0;
         if (fds[1].revents & POLLIN) {
@@ -213,14 +224,37 @@ void SimReceiver::Run() {
                 if (n <= 0) {
                     break; // EAGAIN: all read; EIO: the PC side has gone
                 }
-                TakeIn(buffer, static_cast<std::size_t>(n), rateBefore, rateAfter, now);
+                TakeIn(buffer, static_cast<std::size_t>(n), now);
             }
         }
     }
 }
 
-void SimReceiver::TakeIn(const std::uint8_t* data, std::size_t n, std::uint32_t rateBefore,
-                         std::uint32_t rateAfter, SimTime now) {
+void SimReceiver::NotePcRate(SimTime now) {
+    const std::uint32_t rate = PcRate();
+    std::lock_guard<std::mutex> lock(mutex_);
+    pcRates_.push_back({now, rate});
+    // Keep the window and the last sample before it (the rate in force at its start).
+    while (pcRates_.size() > 1 && pcRates_[1].first < now - kRateWindow) {
+        pcRates_.pop_front();
+    }
+}
+
+bool SimReceiver::PcRateSeen(std::uint32_t rate) const {
+    if (pcRates_.empty()) {
+        // The PC opened, wrote and closed again before the thread could look: the rate
+        // it left behind is the best guess there is.
+        return PcRate() == rate;
+    }
+    for (const auto& sample : pcRates_) {
+        if (sample.second == rate) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void SimReceiver::TakeIn(const std::uint8_t* data, std::size_t n, SimTime now) {
     if (core_.Echo()) {
         // A loopback plug knows no rates: the PC reads back exactly what it wrote.
         WriteLine(data, n);
@@ -232,7 +266,7 @@ void SimReceiver::TakeIn(const std::uint8_t* data, std::size_t n, std::uint32_t 
     std::size_t pos = 0;
     while (pos < n) {
         const std::uint32_t line = core_.LineRate();
-        if (rateBefore != line && rateAfter != line) {
+        if (!PcRateSeen(line)) {
             core_.NotUnderstood(n - pos);
             break;
         }

@@ -21,10 +21,12 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 class SimReceiver {
@@ -102,8 +104,9 @@ private:
     void Run();
     void Wake();
     std::uint32_t PcRate() const;
-    void TakeIn(const std::uint8_t* data, std::size_t n, std::uint32_t rateBefore,
-                std::uint32_t rateAfter, SimTime now);
+    void NotePcRate(SimTime now);
+    bool PcRateSeen(std::uint32_t rate) const;
+    void TakeIn(const std::uint8_t* data, std::size_t n, SimTime now);
     void TransmitDue(SimTime now);
     void WriteLine(const std::uint8_t* data, std::size_t n);
     SimStatus StatusLocked() const;
@@ -119,6 +122,8 @@ private:
     int lastError_ = 0;
     std::string path_;
 
+    // The PC's rate as noted while it held the device open, oldest first.
+    std::deque<std::pair<SimTime, std::uint32_t>> pcRates_;
     bool hungUp_ = true;   // no one holds the slave open
     bool txBusy_ = false;  // the line is sending
     SimTime nextTxDone_{}; // when the next byte has left

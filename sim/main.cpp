@@ -280,7 +280,7 @@ int main(int argc, char** argv) {
             Usage(stdout);
             return 0;
         default:
-            Usage(stderr);
+            std::fputs("Try 'kestrane-sim --help'.\n", stderr);
             return 2;
         }
         if (!ok) {
@@ -297,7 +297,7 @@ int main(int argc, char** argv) {
     }
     if (optind < argc) {
         std::fprintf(stderr, "kestrane-sim: unexpected argument \"%s\"\n", argv[optind]);
-        Usage(stderr);
+        std::fputs("Try 'kestrane-sim --help'.\n", stderr);
         return 2;
     }
 
