@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
@@ -18,10 +19,10 @@ constexpr std::size_t kMaxCapture = 8u << 20;
 // The thread wakes at least this often, and never more often than every kMinSleep while
 // it is only pacing output, so a burst at a high rate goes out a few bytes at a time.
 constexpr auto kMaxSleep = std::chrono::milliseconds(50);
-constexpr auto kMinSleep = std::chrono::milliseconds(1);
-// While no one holds the slave open, the master reports a hang-up at once on every poll;
-// the thread then looks again this often for the PC side coming back.
-constexpr auto kHangUpPoll = std::chrono::milliseconds(2);
+constexpr auto kMinSleep = std::chrono::milliseconds(2);
+// While no one holds the slave open, the thread looks this often for the PC side coming
+// back (bytes it sends wake the thread at once).
+constexpr auto kHangUpPoll = std::chrono::milliseconds(20);
 // Bytes on a pseudo-terminal carry no rate, and the thread reads them a little after
 // the PC wrote them; a PC that writes and at once reopens at another rate (the loader
 // right after "LOADSTAR") has often switched before the bytes are read. So the thread
@@ -87,16 +88,27 @@ bool SimReceiver::Start() {
     ::close(slave);
     const int flags = fcntl(master, F_GETFL);
     const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (flags < 0 || fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0 || wake < 0) {
+    const int ep = epoll_create1(EPOLL_CLOEXEC);
+    epoll_event masterEvent{};
+    masterEvent.events = EPOLLIN | EPOLLET;
+    masterEvent.data.fd = master;
+    epoll_event wakeEvent{};
+    wakeEvent.events = EPOLLIN;
+    wakeEvent.data.fd = wake;
+    if (flags < 0 || fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0 || wake < 0 || ep < 0 ||
+        epoll_ctl(ep, EPOLL_CTL_ADD, master, &masterEvent) != 0 ||
+        epoll_ctl(ep, EPOLL_CTL_ADD, wake, &wakeEvent) != 0) {
         lastError_ = errno;
-        if (wake >= 0) {
-            ::close(wake);
+        for (int fd : {ep, wake, master}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
         }
-        ::close(master);
         return false;
     }
     master_ = master;
     wake_ = wake;
+    epoll_ = ep;
     path_ = name;
     pcRates_.clear();
     stop_ = false;
@@ -120,8 +132,10 @@ void SimReceiver::Stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     ::close(master_);
     ::close(wake_);
+    ::close(epoll_);
     master_ = -1;
     wake_ = -1;
+    epoll_ = -1;
     running_ = false;
     changed_.notify_all();
 }
@@ -196,33 +210,36 @@ void SimReceiver::Run() {
         if (!hungUp) {
             NotePcRate(SimClock::now());
         }
-        pollfd fds[2] = {{wake_, POLLIN, 0}, {master_, POLLIN, 0}};
+        // The master is watched edge-triggered: a hang-up would otherwise be reported on
+        // every wait and keep the thread spinning while no one holds the slave open. The
+        // PC opening the slave raises no event, so while hung up the thread looks again
+        // every kHangUpPoll.
         if (hungUp) {
-            // The master would report the hang-up at once; wait on the wake-up alone and
-            // then look at the master without waiting.
-            timespec ts = ToTimespec(std::min<std::chrono::nanoseconds>(sleep, kHangUpPoll));
-            ppoll(fds, 1, &ts, nullptr);
-            fds[1].revents = 0;
-            poll(&fds[1], 1, 0);
-        } else {
-            timespec ts = ToTimespec(sleep);
-            ppoll(fds, 2, &ts, nullptr);
+            sleep = std::min<std::chrono::nanoseconds>(sleep, kHangUpPoll);
         }
-        if (fds[0].revents & POLLIN) {
-            std::uint64_t count;
-            [[maybe_unused]] const ssize_t n = ::read(wake_, &count, sizeof count);
+        epoll_event events[2];
+        const timespec ts = ToTimespec(sleep);
+        const int ready = epoll_pwait2(epoll_, events, 2, &ts, nullptr);
+        for (int i = 0; i < ready; ++i) {
+            if (events[i].data.fd == wake_) {
+                std::uint64_t count;
+                [[maybe_unused]] const ssize_t n = ::read(wake_, &count, sizeof count);
+            }
         }
+        // The master's state as it is now: open or hung up, and whether bytes wait.
+        pollfd master{master_, POLLIN, 0};
+        poll(&master, 1, 0);
         now = SimClock::now();
-        if ((fds[1].revents & POLLHUP) == 0) {
+        if ((master.revents & POLLHUP) == 0) {
             NotePcRate(now);
         }
         std::lock_guard<std::mutex> lock(mutex_);
-        hungUp_ = (fds[1].revents & POLLHUP) != 0;
-        if (fds[1].revents & POLLIN) {
+        hungUp_ = (master.revents & POLLHUP) != 0;
+        if (master.revents & POLLIN) {
             for (;;) {
                 const ssize_t n = ::read(master_, buffer, sizeof buffer);
                 if (n <= 0) {
-                    break; // EAGAIN: all read; EIO: the PC side has gone
+                    break; // EAGAIN: all read (which re-arms the edge); EIO: the PC has gone
                 }
                 TakeIn(buffer, static_cast<std::size_t>(n), now);
             }
@@ -278,6 +295,10 @@ void SimReceiver::TakeIn(const std::uint8_t* data, std::size_t n, SimTime now) {
 
 void SimReceiver::TransmitDue(SimTime now) {
     std::deque<std::uint8_t>& out = core_.Output();
+    if (hungUp_ && !out.empty()) {
+        // No one at the other end: the line runs on, but what it carries is lost anyway.
+        out.clear();
+    }
     if (out.empty()) {
         txBusy_ = false;
         return;

@@ -119,6 +119,7 @@ private:
     bool stop_ = false;
     int master_ = -1;
     int wake_ = -1;
+    int epoll_ = -1;
     int lastError_ = 0;
     std::string path_;
 
