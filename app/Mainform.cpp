@@ -1,0 +1,340 @@
+#include "app/Mainform.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLayout>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTimer>
+#include <cerrno>
+#include <cstring>
+
+#include "app/Memoutils.h"
+#include "connect/Portform.h"
+#include "loader/Loadsetupform.h"
+#include "proto/Port.h"
+#include "receiver/Rcvrportform.h"
+#include "ui/Aboutform.h"
+#include "ui/Helpform.h"
+#include "ui/Noteform.h"
+#include "ui/Scaleutils.h"
+#include "ui/Windowrect.h"
+#include "ui_Mainform.h"
+
+TFormMain* FormMain = nullptr;
+
+namespace {
+
+constexpr int kPollIntervalMs = 100;
+constexpr int kPortPanelWidth = 200;
+constexpr int kLoggingPanelWidth = 50;
+constexpr char16_t kUnreadable = 0xFFFD;
+
+// A received sentence as the memo shows it: printable ASCII as it is, every other
+// byte (NUL, control characters, bytes above 0x7E) as the replacement character, so
+// a damaged sentence stays one readable line. The log keeps the exact bytes.
+QString DisplayText(const std::uint8_t* bytes, std::size_t count) {
+    QString text;
+    text.reserve(static_cast<qsizetype>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t b = bytes[i];
+        text.append(b >= 0x20 && b < 0x7F ? QChar(b) : QChar(kUnreadable));
+    }
+    return text;
+}
+
+QString ShortName(const QString& path) {
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
+QString SystemErrorText(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+} // namespace
+
+TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), ui(new Ui::TFormMain) {
+    ui->setupUi(this);
+    // The design font: 11 pixels high, a line pitch of 13.
+    QFont f = font();
+    f.setPixelSize(11);
+    setFont(f);
+
+    panel0 = new QLabel(this);
+    panel0->setFixedWidth(kPortPanelWidth);
+    panel1 = new QLabel(this);
+    panel1->setMinimumWidth(kLoggingPanelWidth);
+    ui->StatusBar->addWidget(panel0);
+    ui->StatusBar->addWidget(panel1, 1); // the last panel takes the rest of the bar
+
+    Timer = new QTimer(this);
+    Timer->setObjectName("Timer");
+    Timer->setInterval(kPollIntervalMs);
+
+    logFileName.clear();
+    FitFormToControls(this);
+
+    // Centred on the screen, never left of or above its corner.
+    if (const QScreen* s = screen() != nullptr ? screen() : QGuiApplication::primaryScreen()) {
+        const QRect sg = s->geometry();
+        int left = (sg.width() - frameGeometry().width()) / 2;
+        int top = (sg.height() - frameGeometry().height()) / 2;
+        move(sg.x() + (left < 0 ? 0 : left), sg.y() + (top < 0 ? 0 : top));
+    }
+
+    messageCount = 0;
+    // Lay the window out now so the memo has its real size, then fix the line limit
+    // for the whole run.
+    ensurePolished();
+    if (layout() != nullptr)
+        layout()->activate();
+    memoLineLimit = VisibleLineCount(ui->Memo);
+    loggingOn = false;
+    UpdateLoggingPanel();
+
+    connect(Timer, &QTimer::timeout, this, &TFormMain::TimerTimer);
+    connect(ui->MenuFileLogging, &QAction::triggered, this, &TFormMain::MenuFileLoggingClick);
+    connect(ui->MenuFileExit, &QAction::triggered, this, &TFormMain::MenuFileExitClick);
+    connect(ui->MenuPortConfigure, &QAction::triggered, this, &TFormMain::MenuPortConfigureClick);
+    connect(ui->MenuPortClose, &QAction::triggered, this, &TFormMain::MenuPortCloseClick);
+    connect(ui->MenuRcvrPort, &QAction::triggered, this, &TFormMain::MenuRcvrPortClick);
+    connect(ui->MenuLoad, &QAction::triggered, this, &TFormMain::MenuLoadClick);
+    connect(ui->MenuHelpContents, &QAction::triggered, this, &TFormMain::MenuHelpContentsClick);
+    connect(ui->MenuHelpAbout, &QAction::triggered, this, &TFormMain::MenuHelpAboutClick);
+
+    // The port manager refreshes panel 0 through this window from now on.
+    SetPortChangedHook([this] { UpdatePortPanel(); });
+    Timer->start();
+}
+
+TFormMain::~TFormMain() {
+    SetPortChangedHook({});
+    if (logFile != nullptr)
+        std::fclose(logFile);
+}
+
+// ---------------------------------------------------------------------------------------
+// Status panels
+
+void TFormMain::UpdatePortPanel() {
+    if (FormPort != nullptr)
+        FormPort->BaudRate = static_cast<std::uint32_t>(PortBaudRate);
+    panel0->setText(QString::fromStdString(PortDeviceName) + " : " + QString::number(PortBaudRate) +
+                    " : " + (CommPort.IsOpen() ? "Open" : "Closed"));
+}
+
+void TFormMain::UpdateLoggingPanel() {
+    QString text = "Logging: ";
+    if (loggingOn)
+        text += "\" " + ShortName(logFileName) + " \"";
+    else
+        text += "none";
+    panel1->setText(text);
+}
+
+QString TFormMain::PanelText(int index) const {
+    if (index == 0)
+        return panel0->text();
+    if (index == 1)
+        return panel1->text();
+    return {};
+}
+
+// ---------------------------------------------------------------------------------------
+// Receive monitor
+
+void TFormMain::AddMemoLine(const QString& text) {
+    AddTimedLine(text, ui->Memo, memoLineLimit);
+}
+
+void TFormMain::TimerTimer() {
+    // A recipient that opened a modal window inside a tick lets ticks run inside it;
+    // those must not read over the block that the outer tick is still working through.
+    if (!receiving && CommPort.IsOpen()) {
+        receiving = true;
+        std::uint32_t received = 0;
+        // No wait at all, whichever time-out set the port is in: a tick never blocks.
+        if (!CommPort.Read(RxBuffer, static_cast<std::uint32_t>(kRxBufferSize), received, 0))
+            received = 0;
+        if (received > kRxBufferSize)
+            received = kRxBufferSize;
+        for (std::uint32_t i = 0; i < received; ++i) {
+            const std::uint8_t b = RxBuffer[i];
+            if (DiagFramer.ProcessByte(b))
+                HandleBinaryMessage();
+            if (LineFramer.ProcessByte(b))
+                HandleTextLine();
+        }
+        receiving = false;
+    }
+    if (FormPort != nullptr)
+        FormPort->CheckSearch();
+}
+
+void TFormMain::HandleBinaryMessage() {
+    // Counts wrap rather than overflow; only a change of the count matters to readers.
+    messageCount = static_cast<std::int32_t>(static_cast<std::uint32_t>(messageCount) + 1u);
+    const std::uint8_t* frame = DiagFramer.GetMsg();
+    const std::uint8_t id = frame[kFrameIdOffset];
+    AddMemoLine(QStringLiteral("Proprietary ID ") + QString::number(id));
+    lastMessageId = id;
+    DispatchMsg(frame, DiagFramer.GetMsgLen());
+}
+
+void TFormMain::HandleTextLine() {
+    const std::uint8_t* line = LineFramer.GetMsg();
+    const std::size_t length = LineFramer.GetMsgLen();
+    if (length < 3 || line[0] != '$' || line[1] != 'G' || line[2] != 'P')
+        return;
+    messageCount = static_cast<std::int32_t>(static_cast<std::uint32_t>(messageCount) + 1u);
+    const std::size_t textLength = length >= 2 ? length - 2 : 0; // without its CR LF
+    AddMemoLine(DisplayText(line, textLength));
+    if (loggingOn)
+        WriteLogLine(std::string_view(reinterpret_cast<const char*>(line), textLength));
+}
+
+// ---------------------------------------------------------------------------------------
+// Logging
+
+void TFormMain::WriteLogLine(std::string_view text) {
+    if (logFile == nullptr)
+        return;
+    errno = 0;
+    const bool written = std::fwrite(text.data(), 1, text.size(), logFile) == text.size() &&
+                         std::fwrite("\r\n", 1, 2, logFile) == 2 && std::fflush(logFile) == 0;
+    if (!written)
+        LoggingFailed(QStringLiteral("Error writing log file "), errno);
+}
+
+bool TFormMain::StartLogging(const QString& path) {
+    if (loggingOn)
+        StopLogging();
+    logFileName = path;
+    if (path.isEmpty()) {
+        UpdateLoggingPanel();
+        return false;
+    }
+    const QByteArray name = QFile::encodeName(path);
+    errno = 0;
+    std::FILE* file = std::fopen(name.constData(), "wb"); // created or emptied
+    if (file == nullptr) {
+        LoggingFailed(QStringLiteral("Error opening log file "), errno);
+        return false;
+    }
+    logFile = file;
+    loggingOn = true;
+    ui->MenuFileLogging->setText("Close &log");
+    UpdateLoggingPanel();
+    return true;
+}
+
+void TFormMain::StopLogging() {
+    std::FILE* file = logFile;
+    logFile = nullptr;
+    loggingOn = false;
+    ui->MenuFileLogging->setText("&Logging");
+    UpdateLoggingPanel();
+    if (file != nullptr && std::fclose(file) != 0) {
+        PostNote("Error closing log file " + ShortName(logFileName) + "\n" +
+                 SystemErrorText(errno));
+    }
+}
+
+void TFormMain::LoggingFailed(const QString& what, int err) {
+    if (logFile != nullptr)
+        std::fclose(logFile); // what it still buffers is lost anyway
+    logFile = nullptr;
+    loggingOn = false;
+    ui->MenuFileLogging->setText("&Logging");
+    UpdateLoggingPanel();
+    QString text = what + ShortName(logFileName);
+    if (err != 0)
+        text += "\n" + SystemErrorText(err);
+    text += "\nLogging is off.";
+    PostNote(text);
+}
+
+void TFormMain::PostNote(const QString& text) {
+    // The note is modal; it opens once the current handler (often a timer tick that is
+    // still feeding the framers) has returned, so nothing runs inside half-done work.
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            if (FormNote != nullptr)
+                FormNote->ShowNote(OuterRect(*this), text);
+        },
+        Qt::QueuedConnection);
+}
+
+void TFormMain::MenuFileLoggingClick() {
+    if (loggingOn) {
+        StopLogging();
+    } else {
+        const QString path = QFileDialog::getSaveFileName(
+            this, QString(), QString(), QString(), nullptr, QFileDialog::DontConfirmOverwrite);
+        if (!path.isEmpty())
+            StartLogging(path);
+    }
+    UpdateLoggingPanel();
+}
+
+// ---------------------------------------------------------------------------------------
+// Showing, closing and the menus
+
+void TFormMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TFormMain::FormShow() {
+    if (FormAbout != nullptr)
+        FormAbout->ShowSplash(OuterRect(*this));
+}
+
+void TFormMain::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+    emit FormClosed();
+}
+
+void TFormMain::FormClose() {
+    CommPort.Close();
+}
+
+void TFormMain::MenuFileExitClick() {
+    close();
+}
+
+void TFormMain::MenuPortConfigureClick() {
+    if (FormPort != nullptr)
+        FormPort->ShowOver(OuterRect(*this));
+}
+
+void TFormMain::MenuPortCloseClick() {
+    CommPort.Close();
+    UpdatePortPanel();
+}
+
+void TFormMain::MenuRcvrPortClick() {
+    if (FormRcvrPort != nullptr)
+        FormRcvrPort->ShowOver(OuterRect(*this));
+}
+
+void TFormMain::MenuLoadClick() {
+    if (FormLoadSetup != nullptr)
+        FormLoadSetup->ShowOver(OuterRect(*this));
+}
+
+void TFormMain::MenuHelpContentsClick() {
+    if (FormHelp != nullptr)
+        FormHelp->ShowOver(OuterRect(*this));
+}
+
+void TFormMain::MenuHelpAboutClick() {
+    if (FormAbout != nullptr)
+        FormAbout->ShowOver(OuterRect(*this));
+}

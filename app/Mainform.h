@@ -1,0 +1,113 @@
+#pragma once
+// The main window: the frame around everything else.
+//
+// It holds a read-only memo showing what the receiver sends, a status bar with the
+// port's state (panel 0) and the logging state (panel 1), the menus that open the
+// other windows, and the 100 ms timer that drives all reception. Each tick reads what
+// the port holds (at most 1024 bytes, never waiting), feeds every byte first to the
+// binary framer and then to the line framer, and handles each completed message
+// before the next byte: a binary frame is counted, shown as "Proprietary ID <id>"
+// and dispatched to its recipient; a text line is counted, shown and, while logging
+// is on, written to the log file only if it begins with "$GP".
+//
+// The log file holds each such sentence exactly as received, byte for byte, ended by
+// CR LF and flushed at once. A log file that cannot be opened, written or flushed is
+// reported in a note and logging is switched off, so the panel never claims logging
+// while nothing reaches the disk.
+
+#include <QMainWindow>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+
+class QCloseEvent;
+class QLabel;
+class QShowEvent;
+
+namespace Ui {
+class TFormMain;
+}
+
+class TFormMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TFormMain(QWidget* parent = nullptr);
+    ~TFormMain() override;
+
+    // Panel 0: device, " : ", baud rate, " : ", "Open" or "Closed". Also copies the
+    // port manager's rate into the Open Port dialog's BaudRate. Run by the port
+    // manager's NotifyPortChanged.
+    void UpdatePortPanel();
+    // Panel 1: "Logging: " and the log file's name in quotes, or "none".
+    void UpdateLoggingPanel();
+    // The time-stamped line text at the bottom of the memo.
+    void AddMemoLine(const QString& text);
+    // Handle the frame that DiagFramer / the line that LineFramer has just completed.
+    void HandleBinaryMessage();
+    void HandleTextLine();
+    // Writes one sentence byte for byte and CR LF to the log file and flushes it.
+    void WriteLogLine(std::string_view text);
+
+    // Starts logging to path without asking (the Logging menu item runs the save
+    // dialog and then this): the file is created or emptied. Returns false, with a
+    // note shown and logging left off, when the file cannot be opened. An empty
+    // path changes nothing.
+    bool StartLogging(const QString& path);
+    bool LoggingOn() const { return loggingOn; }
+    // Most lines the memo keeps, fixed when the window was built.
+    int MemoLineLimit() const { return memoLineLimit; }
+
+    // Text of status panel 0 or 1.
+    QString PanelText(int index) const;
+
+    // Counted binary frames plus shown text lines since start (wraps, never resets),
+    // and the id of the latest binary frame (0 before the first). Read by the Open
+    // Port dialog's automatic search.
+    std::int32_t messageCount = 0;
+    std::int32_t lastMessageId = 0;
+
+    // The 100 ms poll; the software loader stops it while it owns the port.
+    QTimer* Timer = nullptr;
+
+    // Handlers.
+    void TimerTimer();
+    void MenuFileLoggingClick();
+    void MenuFileExitClick();
+    void MenuPortConfigureClick();
+    void MenuPortCloseClick();
+    void MenuRcvrPortClick();
+    void MenuLoadClick();
+    void MenuHelpContentsClick();
+    void MenuHelpAboutClick();
+
+signals:
+    // The window has been closed by the user (close box or File > Exit); the
+    // program ends.
+    void FormClosed();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void FormShow();
+    void FormClose();
+
+    std::unique_ptr<Ui::TFormMain> ui;
+    int memoLineLimit = 0;
+    QString logFileName;
+    std::FILE* logFile = nullptr;
+    bool loggingOn = false;
+
+private:
+    void StopLogging();
+    void LoggingFailed(const QString& what, int err);
+    void PostNote(const QString& text);
+
+    QLabel* panel0 = nullptr;
+    QLabel* panel1 = nullptr;
+    bool receiving = false;
+};
+
+extern TFormMain* FormMain;

@@ -1,0 +1,13 @@
+#pragma once
+// Creating the program's windows. Every window is created once, all of them at
+// start-up and in a fixed order, and lives until the end of the run:
+//   main window, About, Open Port, Receiver Setup, Help, note, wait, Load Software.
+// The main window comes first so that it exists when the Open Port dialog's
+// constructor has it show the port's initial state, and the Receiver Setup dialog
+// registers itself for the receiver's reports when it is built.
+
+// Creates every window and sets its global instance (FormMain, FormAbout, ...).
+void CreateWindows();
+
+// Deletes the windows in the reverse order and clears the globals.
+void DestroyWindows();
