@@ -69,7 +69,8 @@ public:
     void SetWaasAvailable(bool available);
     void SetOtherTalkers(bool on);
     void SetOtherBinary(bool on);
-    // Any other option (timing, verbose); runs under the receiver's lock.
+    // Any other option (timing, verbose, versions); runs under the receiver's lock. The
+    // baud rate and the dropped acknowledgement need their setters above.
     void Configure(const std::function<void(SimOptions&)>& change);
 
     // Puts bytes on the line as they are, after what is already waiting.

@@ -248,6 +248,16 @@ TEST(SimCore, MalformedAndRandomInputIsIgnored) {
     rig.frames.clear();
     rig.Send(Request(kMsgConfigReport));
     EXPECT_EQ(rig.CountFrames(kMsgConfigReport), 1u);
+
+    // The loader takes the same noise as commands and records without harm.
+    rig.ToErasedLoader();
+    for (std::size_t at = 0; at < noise.size(); at += 1000) {
+        rig.Send(Bytes(noise.begin() + long(at), noise.begin() + long(at + 1000)));
+        rig.Run(10ms);
+    }
+    rig.Send("\rRESET\r");
+    EXPECT_FALSE(rig.core.Status().loaderActive);
+    EXPECT_EQ(rig.core.LineRate(), 19200u);
 }
 
 TEST(SimCore, NmeaSentencesFollowTheFlagsAndTheRate) {

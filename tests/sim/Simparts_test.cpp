@@ -81,19 +81,6 @@ TEST(SimLine, MismatchedRatesNeverYieldAFrameOrASentence) {
     EXPECT_TRUE(none.empty()); // a hung-up line reads nothing
 }
 
-TEST(SimLine, RatesAndByteTimes) {
-    for (std::uint32_t rate : kSimRates) {
-        speed_t speed;
-        ASSERT_TRUE(SpeedFromRate(rate, speed));
-        EXPECT_EQ(RateFromSpeed(speed), rate);
-        EXPECT_TRUE(IsSimRate(rate));
-    }
-    EXPECT_FALSE(IsSimRate(12345));
-    EXPECT_EQ(RateFromSpeed(B0), 0u);
-    EXPECT_EQ(ByteTimeNs(19200), 520833);
-    EXPECT_EQ(ByteTimeNs(4800), 2083333);
-}
-
 TEST(SimRecords, DigestSeesWhereOneRecordEndsAndTheNextBegins) {
     const std::vector<SimRecord> a = {{0x3B, 0x01}, {0x3B}};
     const std::vector<SimRecord> b = {{0x3B}, {0x01, 0x3B}};
