@@ -361,12 +361,13 @@ void SimCore::HandleLoaderCommand(SimTime now) {
     } else if (command == "Mfg") {
         Schedule(now, std::string(kLoaderMfgText) + "\r\n" + prompt);
     } else if (command == "On") {
-        Schedule(now + ackDelay, "OK\r\n" + prompt);
+        Schedule(now + ackDelay, options_.ackText + "\r\n" + prompt);
     } else if (command == "ERASE") {
         records_.clear();
         digest_.Clear();
         erased_ = true;
-        Schedule(now + std::chrono::milliseconds(options_.eraseMs) + ackDelay, "OK\r\n" + prompt);
+        Schedule(now + std::chrono::milliseconds(options_.eraseMs) + ackDelay,
+                 options_.ackText + "\r\n" + prompt);
     } else if (command == "RESET") {
         Log("loader: \"RESET\"");
         LeaveLoader(now);
@@ -408,7 +409,7 @@ void SimCore::FinishRecord(SimTime now) {
     digest_.Add(record_);
     AddEvent(SimEvent::Record, record_.data(), record_.size(), true);
     Schedule(now + std::chrono::milliseconds(options_.ackDelayMs),
-             options_.noPrompt ? "OK\r\n" : "OK\r\n>");
+             options_.ackText + (options_.noPrompt ? "\r\n" : "\r\n>"));
     std::snprintf(buf, sizeof buf, "loader: record %zu (%zu bytes) taken: ", number,
                   record_.size());
     Log(buf + Hex(record_.data(), record_.size(), 16));
@@ -603,12 +604,17 @@ void SimCore::Fix(SimTime now, WallTime wall) {
     const auto wallMs = duration_cast<milliseconds>(wall.time_since_epoch()).count();
     // The fix belongs to the nearest period boundary of the calendar clock.
     const auto fixMs = (wallMs + period / 2) / period * period;
+    QueueFix(WallTime(milliseconds(fixMs)), fixMs % 1000 == 0);
+    // The next fix at the next boundary after this one.
+    nextFix_ = now + milliseconds(fixMs + period - wallMs);
+}
+
+void SimCore::QueueFix(WallTime when, bool sysDue) {
     ++fixes_;
     std::vector<std::string> sentences;
     const bool differential =
         options_.correctionsOn || (options_.waasOn && options_.waasAvailable);
-    nmea_.Fix(WallTime(milliseconds(fixMs)), options_.nmeaFlags, options_.otherTalkers,
-              differential, sentences);
+    nmea_.Fix(when, options_.nmeaFlags, options_.otherTalkers, differential, sentences);
     for (const std::string& s : sentences) {
         QueueNoise();
         Queue(reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), false);
@@ -626,15 +632,13 @@ void SimCore::Fix(SimTime now, WallTime wall) {
     if (bin & kBinREFMON) {
         QueueProprietary(kSimIdREFMON, 24);
     }
-    if ((bin & kBinSYS) && fixMs % 1000 == 0) {
+    if ((bin & kBinSYS) && sysDue) {
         QueueConfigReport(false);
     }
     if (options_.otherBinary) {
         QueueProprietary(kSimIdOther1, 24);
         QueueProprietary(kSimIdOther2, 48);
     }
-    // The next fix at the next boundary after this one.
-    nextFix_ = now + milliseconds(fixMs + period - wallMs);
 }
 
 void SimCore::Advance(SimTime now, WallTime wall) {
@@ -653,6 +657,19 @@ void SimCore::Advance(SimTime now, WallTime wall) {
     }
     scheduled_.erase(scheduled_.begin(), scheduled_.begin() + static_cast<long>(done));
     if (loaderActive_) {
+        return;
+    }
+    if (options_.fillLine) {
+        // A fix whenever less than about 50 ms of output waits, so the line never rests.
+        const std::size_t lowWater = lineRate_ / 200;
+        for (int i = 0; i < 16 && output_.size() < lowWater; ++i) {
+            const std::size_t before = output_.size();
+            QueueFix(wall, false);
+            if (output_.size() == before) {
+                break; // nothing enabled, or no room
+            }
+        }
+        fixScheduled_ = false;
         return;
     }
     if (!fixScheduled_) {
@@ -686,7 +703,7 @@ SimTime SimCore::NextDue() const {
         const SimTime half = downloadStart_ + total / 2;
         due = std::min(due, engineStatus_ == kEngineDownloading1 ? half : downloadStart_ + total);
     }
-    if (!loaderActive_) {
+    if (!loaderActive_ && !options_.fillLine) {
         due = std::min(due, fixScheduled_ ? nextFix_ : SimTime::min());
     }
     return due;

@@ -103,6 +103,9 @@ struct SimOptions {
     // Extra output.
     bool otherTalkers = false; // $GNGSA and $GLGSV each fix
     bool otherBinary = false;  // proprietary frames of ids kSimIdOther1/2 each fix
+    // Keep the line full: a new fix (stamped with the moment it is made) whenever the
+    // output runs low, instead of one per navigation period. For throughput tests.
+    bool fillLine = false;
 
     // Faults.
     bool dead = false;           // reads everything, sends nothing
@@ -112,6 +115,7 @@ struct SimOptions {
     std::uint32_t dropAckRecord = 0; // record number (from 1) whose ack is dropped
     bool dropAckAlways = false;  // ... every time instead of once
     std::uint32_t ackDelayMs = 0;    // before every loader acknowledgement
+    std::string ackText = "OK";      // the loader's acknowledgement ("ok" or "OK " are wrong)
     bool engineFailure = false;  // the engine download ends in status 4
     bool waasAvailable = true;   // false: WAAS state reported as not available (2)
 
@@ -220,6 +224,7 @@ private:
     void StartLoader(SimTime now);
     void LeaveLoader(SimTime now);
     void Fix(SimTime now, WallTime wall);
+    void QueueFix(WallTime when, bool sysDue);
     void UpdateEngine(SimTime now);
 
     bool Queue(const std::uint8_t* data, std::size_t n, bool reply);

@@ -421,6 +421,14 @@ void SimReceiver::SetAckDelay(std::uint32_t ms) {
     Configure([ms](SimOptions& o) { o.ackDelayMs = ms; });
 }
 
+void SimReceiver::SetAckText(const std::string& text) {
+    Configure([&text](SimOptions& o) { o.ackText = text; });
+}
+
+void SimReceiver::SetFillLine(bool on) {
+    Configure([on](SimOptions& o) { o.fillLine = on; });
+}
+
 void SimReceiver::SetEngineFailure(bool fail) {
     Configure([fail](SimOptions& o) { o.engineFailure = fail; });
 }

@@ -65,10 +65,13 @@ public:
     // or every time; 0 drops none. A record whose acknowledgement is dropped is not kept.
     void SetDropAck(std::uint32_t record, bool always);
     void SetAckDelay(std::uint32_t ms);
+    // The loader's acknowledgement text instead of "OK" (a wrong one such as "ok").
+    void SetAckText(const std::string& text);
     void SetEngineFailure(bool fail);
     void SetWaasAvailable(bool available);
     void SetOtherTalkers(bool on);
     void SetOtherBinary(bool on);
+    void SetFillLine(bool on);
     // Any other option (timing, verbose, versions); runs under the receiver's lock. The
     // baud rate and the dropped acknowledgement need their setters above.
     void Configure(const std::function<void(SimOptions&)>& change);

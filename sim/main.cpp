@@ -68,6 +68,7 @@ void Usage(std::FILE* out) {
         "      --no-suffix         Configuration report too short for a version suffix\n"
         "      --other-talkers     also send $GNGSA and $GLGSV sentences\n"
         "      --other-binary      also send proprietary binary messages (ids 2 and 106)\n"
+        "      --fill              keep the line full (a new fix whenever output runs low)\n"
         "      --loader-delay MS   loader start-up delay before its prompt (default 100)\n"
         "      --erase-ms MS       time the loader's erase takes (default 0)\n"
         "      --download-ms MS    GPS engine download time after RESET (default 10000)\n"
@@ -80,6 +81,7 @@ void Usage(std::FILE* out) {
         "      --drop-ack N        drop the acknowledgement of record N once\n"
         "      --drop-ack-always N drop the acknowledgement of record N every time\n"
         "      --ack-delay MS      delay every loader acknowledgement\n"
+        "      --ack-text TEXT     acknowledge with TEXT instead of OK\n"
         "      --engine-fail       the GPS engine download fails (status 4)\n"
         "      --waas-unavailable  report WAAS as not available\n"
         "Control:\n"
@@ -139,6 +141,8 @@ enum OptionId {
     kOptNoSuffix,
     kOptOtherTalkers,
     kOptOtherBinary,
+    kOptFill,
+    kOptAckText,
     kOptLoaderDelay,
     kOptEraseMs,
     kOptDownloadMs,
@@ -168,6 +172,8 @@ int main(int argc, char** argv) {
         {"no-suffix", no_argument, nullptr, kOptNoSuffix},
         {"other-talkers", no_argument, nullptr, kOptOtherTalkers},
         {"other-binary", no_argument, nullptr, kOptOtherBinary},
+        {"fill", no_argument, nullptr, kOptFill},
+        {"ack-text", required_argument, nullptr, kOptAckText},
         {"loader-delay", required_argument, nullptr, kOptLoaderDelay},
         {"erase-ms", required_argument, nullptr, kOptEraseMs},
         {"download-ms", required_argument, nullptr, kOptDownloadMs},
@@ -225,6 +231,13 @@ int main(int argc, char** argv) {
             break;
         case kOptOtherBinary:
             options.otherBinary = true;
+            break;
+        case kOptFill:
+            options.fillLine = true;
+            break;
+        case kOptAckText:
+            options.ackText = optarg;
+            ok = options.ackText.size() <= 32;
             break;
         case kOptLoaderDelay:
             ok = ParseNumber(optarg, kMaxMs, v);

@@ -326,6 +326,24 @@ TEST(SimCore, OutputIsBoundedWhenTheLineCannotKeepUp) {
     EXPECT_GT(core.Output().size(), 0u);
 }
 
+TEST(SimCore, AFilledLineNeverRunsDry) {
+    SimOptions o;
+    o.baudRate = 38400;
+    o.nmeaFlags = kNmeaGGA;
+    o.fillLine = true;
+    SimCore core(o);
+    SimTime now(std::chrono::hours(1));
+    WallTime wall(std::chrono::seconds(1'700'000'000));
+    for (int i = 0; i < 100; ++i, now += 10ms, wall += 10ms) {
+        core.Advance(now, wall);
+        ASSERT_GE(core.Output().size(), 38400u / 200); // 50 ms of the line
+        ASSERT_LE(core.Output().size(), 38400u / 10);
+        // The line takes 38.4 bytes in those 10 ms.
+        core.Output().erase(core.Output().begin(), core.Output().begin() + 38);
+    }
+    EXPECT_GT(core.Status().fixes, 10u);
+}
+
 TEST(SimCore, LoaderDialogueRecordsAndEngineStatus) {
     SimOptions o = Rig::Quiet();
     o.baudRate = 38400;
@@ -438,6 +456,15 @@ TEST(SimCore, LoaderFaults) {
         rig.Run(400ms);
         EXPECT_EQ(rig.raw, "");
         EXPECT_TRUE(rig.core.Records().empty());
+    }
+    {
+        SCOPED_TRACE("a wrong acknowledgement text");
+        SimOptions o = Rig::Quiet();
+        o.ackText = "ok";
+        Rig rig(o);
+        rig.ToErasedLoader();
+        rig.SendRecord(r1);
+        EXPECT_EQ(rig.raw, "ok\r\n>");
     }
     {
         SCOPED_TRACE("engine download fails; a power cycle keeps the old version");
