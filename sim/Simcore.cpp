@@ -90,10 +90,8 @@ bool SimVersion::operator==(const SimVersion& o) const {
 }
 
 SimCore::SimCore(const SimOptions& options)
-    : options_(options),
-      lineRate_(IsSimRate(options.baudRate) ? options.baudRate : 19200),
-      rng_(options.seed ^ 0x5eed5eed5eed5eedULL),
-      nmea_(options.seed) {
+    : options_(options), lineRate_(IsSimRate(options.baudRate) ? options.baudRate : 19200),
+      rng_(options.seed ^ 0x5eed5eed5eed5eedULL), nmea_(options.seed) {
     options_.baudRate = lineRate_;
     if (options_.navRate != 1 && options_.navRate != 5) {
         options_.navRate = 1;
@@ -225,8 +223,7 @@ void SimCore::HandleNormalLine(SimTime now) {
     }
     const std::string text = line_ + '\r';
     line_.clear();
-    AddEvent(SimEvent::Text, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
-             true);
+    AddEvent(SimEvent::Text, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), true);
     Log("received text \"" + Printable(text) + "\"");
     if (text == "LOADSTAR\r") {
         StartLoader(now);
@@ -271,7 +268,8 @@ void SimCore::HandleFrame(const std::uint8_t* frame, std::size_t n) {
             }
             options_.waasOn = p[6] == 1;
             options_.correctionsOn = p[7] == 0;
-            std::snprintf(buf, sizeof buf, "corrections: %s frequency, channel %d, WAAS %s, "
+            std::snprintf(buf, sizeof buf,
+                          "corrections: %s frequency, channel %d, WAAS %s, "
                           "corrections %s",
                           options_.alternateFrequency ? "alternate" : "default",
                           static_cast<int>(options_.channel), options_.waasOn ? "on" : "off",
@@ -352,8 +350,7 @@ void SimCore::HandleLoaderCommand(SimTime now) {
     const std::string command = line_;
     const std::string text = command + '\r';
     line_.clear();
-    AddEvent(SimEvent::Text, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
-             true);
+    AddEvent(SimEvent::Text, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), true);
     const std::string prompt = options_.noPrompt ? "" : ">";
     const auto ackDelay = std::chrono::milliseconds(options_.ackDelayMs);
     if (command == "Ver") {
@@ -380,8 +377,8 @@ void SimCore::HandleLoaderCommand(SimTime now) {
 }
 
 SimTime SimCore::RecordDue() const {
-    const auto wire = std::chrono::nanoseconds(ByteTimeNs(lineRate_) *
-                                               static_cast<std::int64_t>(record_.size()));
+    const auto wire =
+        std::chrono::nanoseconds(ByteTimeNs(lineRate_) * static_cast<std::int64_t>(record_.size()));
     return std::max(recordLast_ + std::chrono::milliseconds(options_.recordGapMs),
                     recordFirst_ + wire);
 }
@@ -392,8 +389,8 @@ void SimCore::FinishRecord(SimTime now) {
     char buf[120];
     if (record_.size() > kMaxSimRecordLen) {
         AddEvent(SimEvent::Record, record_.data(), record_.size(), false);
-        std::snprintf(buf, sizeof buf, "loader: record %zu longer than %zu bytes, refused",
-                      number, kMaxSimRecordLen);
+        std::snprintf(buf, sizeof buf, "loader: record %zu longer than %zu bytes, refused", number,
+                      kMaxSimRecordLen);
         Log(buf);
         return;
     }
@@ -527,8 +524,7 @@ void SimCore::SendRaw(const std::uint8_t* data, std::size_t n) {
     bytesQueued_ += n;
 }
 
-bool SimCore::QueueFrame(std::uint8_t id, const std::uint8_t* payload, std::size_t n,
-                         bool reply) {
+bool SimCore::QueueFrame(std::uint8_t id, const std::uint8_t* payload, std::size_t n, bool reply) {
     std::uint8_t frame[kMaxFrameLen];
     const std::uint8_t len = BuildMsg(id, payload, n, frame);
     if (len == 0) {
@@ -569,8 +565,7 @@ void SimCore::QueueConfigReport(bool reply) {
 
 void SimCore::QueueCorrectionsReport(bool reply) {
     std::uint8_t p[kSimCorrectionsPayloadLen] = {};
-    const std::int32_t channel =
-        options_.alternateFrequency ? options_.channel : kDefaultChannel;
+    const std::int32_t channel = options_.alternateFrequency ? options_.channel : kDefaultChannel;
     PutLE32(p + kCorrChannel, static_cast<std::uint32_t>(channel));
     p[kCorrFrequencyMode] = options_.alternateFrequency ? 1 : 0;
     p[kCorrWaasState] = !options_.waasAvailable ? 2 : (options_.waasOn ? 1 : 0);
@@ -612,8 +607,7 @@ void SimCore::Fix(SimTime now, WallTime wall) {
 void SimCore::QueueFix(WallTime when, bool sysDue) {
     ++fixes_;
     std::vector<std::string> sentences;
-    const bool differential =
-        options_.correctionsOn || (options_.waasOn && options_.waasAvailable);
+    const bool differential = options_.correctionsOn || (options_.waasOn && options_.waasAvailable);
     nmea_.Fix(when, options_.nmeaFlags, options_.otherTalkers, differential, sentences);
     for (const std::string& s : sentences) {
         QueueNoise();

@@ -108,22 +108,22 @@ struct SimOptions {
     bool fillLine = false;
 
     // Faults.
-    bool dead = false;           // reads everything, sends nothing
-    bool echo = false;           // a loopback plug: every byte goes straight back
-    bool noise = false;          // random bytes (never "$") between messages
-    bool noPrompt = false;       // the loader never sends its prompt
+    bool dead = false;               // reads everything, sends nothing
+    bool echo = false;               // a loopback plug: every byte goes straight back
+    bool noise = false;              // random bytes (never "$") between messages
+    bool noPrompt = false;           // the loader never sends its prompt
     std::uint32_t dropAckRecord = 0; // record number (from 1) whose ack is dropped
-    bool dropAckAlways = false;  // ... every time instead of once
+    bool dropAckAlways = false;      // ... every time instead of once
     std::uint32_t ackDelayMs = 0;    // before every loader acknowledgement
     std::string ackText = "OK";      // the loader's acknowledgement ("ok" or "OK " are wrong)
-    bool engineFailure = false;  // the engine download ends in status 4
-    bool waasAvailable = true;   // false: WAAS state reported as not available (2)
+    bool engineFailure = false;      // the engine download ends in status 4
+    bool waasAvailable = true;       // false: WAAS state reported as not available (2)
 
     // Timing.
-    std::uint32_t loaderStartMs = 100;   // from "LOADSTAR" to the first prompt
-    std::uint32_t eraseMs = 0;           // time the erase takes before its "OK"
+    std::uint32_t loaderStartMs = 100;      // from "LOADSTAR" to the first prompt
+    std::uint32_t eraseMs = 0;              // time the erase takes before its "OK"
     std::uint32_t engineDownloadMs = 10000; // from "RESET" to status 3
-    std::uint32_t recordGapMs = 5;       // quiet time that ends a record
+    std::uint32_t recordGapMs = 5;          // quiet time that ends a record
 
     std::uint64_t seed = 1;
     bool verbose = false; // describe what is received and done (see TakeLog)
@@ -139,16 +139,16 @@ struct SimEvent {
     };
     Kind kind;
     std::vector<std::uint8_t> bytes; // for NotUnderstood: empty, see count
-    bool loader = false;   // taken in by the loader
-    bool accepted = true;  // Record: stored and acknowledged
-    std::size_t count = 0; // NotUnderstood: number of bytes
+    bool loader = false;             // taken in by the loader
+    bool accepted = true;            // Record: stored and acknowledged
+    std::size_t count = 0;           // NotUnderstood: number of bytes
 };
 
 struct SimStatus {
-    std::uint32_t lineRate = 0;     // the receiver's current rate
+    std::uint32_t lineRate = 0;       // the receiver's current rate
     std::uint32_t configuredRate = 0; // the rate it returns to after the loader
-    std::uint32_t pcRate = 0;       // the rate the PC set on its side (SimReceiver)
-    bool pcOpen = false;            // the PC side holds the device open (SimReceiver)
+    std::uint32_t pcRate = 0;         // the rate the PC set on its side (SimReceiver)
+    bool pcOpen = false;              // the PC side holds the device open (SimReceiver)
     bool loaderActive = false;
     std::uint32_t nmeaFlags = 0;
     std::uint32_t binaryFlags = 0;

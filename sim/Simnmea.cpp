@@ -138,8 +138,8 @@ void NmeaGenerator::Fix(std::chrono::system_clock::time_point when, std::uint32_
         prnList += ',';
     }
     if (nmeaFlags & kNmeaGSA) {
-        std::snprintf(body, sizeof body, "GPGSA,A,3,%s%.1f,%.1f,%.1f", prnList.c_str(), pdop,
-                      hdop, vdop);
+        std::snprintf(body, sizeof body, "GPGSA,A,3,%s%.1f,%.1f,%.1f", prnList.c_str(), pdop, hdop,
+                      vdop);
         out.push_back(NmeaSentence(body));
     }
     if (nmeaFlags & kNmeaRMC) {
@@ -159,8 +159,8 @@ void NmeaGenerator::Fix(std::chrono::system_clock::time_point when, std::uint32_
         out.push_back(NmeaSentence(body));
     }
     if (otherTalkers) {
-        std::snprintf(body, sizeof body, "GNGSA,A,3,%s%.1f,%.1f,%.1f", prnList.c_str(), pdop,
-                      hdop, vdop);
+        std::snprintf(body, sizeof body, "GNGSA,A,3,%s%.1f,%.1f,%.1f", prnList.c_str(), pdop, hdop,
+                      vdop);
         out.push_back(NmeaSentence(body));
         std::snprintf(body, sizeof body, "GLGSV,1,1,03,65,%02d,045,38,72,31,118,41,81,12,260,33",
                       static_cast<int>(20 + fixCount_ / 60 % 40));

@@ -25,8 +25,8 @@ public:
     // nmeaFlags; then, with otherTalkers, a $GNGSA and a $GLGSV sentence. Times carry
     // hundredths of a second, as a navigation rate of 5 per second needs.
     // differential: the fix uses corrections (GGA quality 2, RMC/VTG mode D).
-    void Fix(std::chrono::system_clock::time_point when, std::uint32_t nmeaFlags,
-             bool otherTalkers, bool differential, std::vector<std::string>& out);
+    void Fix(std::chrono::system_clock::time_point when, std::uint32_t nmeaFlags, bool otherTalkers,
+             bool differential, std::vector<std::string>& out);
 
 private:
     void Move(double seconds);

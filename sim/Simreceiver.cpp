@@ -47,7 +47,9 @@ timespec ToTimespec(std::chrono::nanoseconds d) {
 
 SimReceiver::SimReceiver(const SimOptions& options) : core_(options) {}
 
-SimReceiver::~SimReceiver() { Stop(); }
+SimReceiver::~SimReceiver() {
+    Stop();
+}
 
 bool SimReceiver::Start() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -304,8 +306,8 @@ void SimReceiver::TransmitDue(SimTime now) {
         return;
     }
     if (!txBusy_) {
-        nextTxDone_ = std::max(now, lineFree_) +
-                      std::chrono::nanoseconds(ByteTimeNs(core_.LineRate()));
+        nextTxDone_ =
+            std::max(now, lineFree_) + std::chrono::nanoseconds(ByteTimeNs(core_.LineRate()));
         txBusy_ = true;
     }
     chunk_.clear();

@@ -45,8 +45,8 @@ std::string Stamp() {
     std::tm local{};
     localtime_r(&t, &local);
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
-                  local.tm_sec, static_cast<int>(ms));
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(ms));
     return buf;
 }
 
@@ -107,19 +107,19 @@ bool ParseNumber(const char* text, std::uint64_t max, std::uint64_t& value) {
 
 std::string StatusText(const SimStatus& s) {
     char buf[512];
-    std::snprintf(
-        buf, sizeof buf,
-        "status: %s at %" PRIu32 " baud (PC side %s, %" PRIu32 " baud); NMEA 0x%02" PRIX32
-        ", binary 0x%02" PRIX32 ", nav rate %u; %s frequency (channel %" PRId32 "), WAAS %s, "
-        "corrections %s; version %s, engine status %u; records %zu, digest %016" PRIx64
-        "; frames received %" PRIu64 ", bytes not understood %" PRIu64,
-        s.loaderActive ? "loader" : "running", s.lineRate, s.pcOpen ? "open" : "closed",
-        s.pcRate, s.nmeaFlags, s.binaryFlags, static_cast<unsigned>(s.navRate),
-        s.alternateFrequency ? "alternate" : "default", s.channel,
-        s.waasState == 1 ? "on" : (s.waasState == 0 ? "off" : "not available"),
-        s.correctionsOn ? "on" : "off", s.version.Text().c_str(),
-        static_cast<unsigned>(s.engineStatus), s.recordCount, s.recordDigest,
-        s.framesReceived, s.bytesNotUnderstood);
+    std::snprintf(buf, sizeof buf,
+                  "status: %s at %" PRIu32 " baud (PC side %s, %" PRIu32 " baud); NMEA 0x%02" PRIX32
+                  ", binary 0x%02" PRIX32 ", nav rate %u; %s frequency (channel %" PRId32
+                  "), WAAS %s, "
+                  "corrections %s; version %s, engine status %u; records %zu, digest %016" PRIx64
+                  "; frames received %" PRIu64 ", bytes not understood %" PRIu64,
+                  s.loaderActive ? "loader" : "running", s.lineRate, s.pcOpen ? "open" : "closed",
+                  s.pcRate, s.nmeaFlags, s.binaryFlags, static_cast<unsigned>(s.navRate),
+                  s.alternateFrequency ? "alternate" : "default", s.channel,
+                  s.waasState == 1 ? "on" : (s.waasState == 0 ? "off" : "not available"),
+                  s.correctionsOn ? "on" : "off", s.version.Text().c_str(),
+                  static_cast<unsigned>(s.engineStatus), s.recordCount, s.recordDigest,
+                  s.framesReceived, s.bytesNotUnderstood);
     return buf;
 }
 
@@ -374,7 +374,9 @@ int main(int argc, char** argv) {
                 pending.erase(0, eol + 1);
                 if (command == "power" || command == "power cycle" || command == "p") {
                     receiver.PowerCycle();
-                    PrintLine(Stamp() + " power cycled");
+                    if (!options.verbose) { // verbose output says so itself
+                        PrintLine(Stamp() + " power cycled");
+                    }
                 } else if (command == "status" || command == "s") {
                     PrintLine(StatusText(receiver.Status()));
                 } else if (command == "help" || command == "?") {

@@ -60,8 +60,8 @@ public:
             std::uint8_t buffer[1024];
             std::uint32_t got = 0;
             if (!port.IsOpen() ||
-                !port.Read(buffer, sizeof buffer, got, static_cast<std::uint32_t>(
-                                                           std::min<long long>(left, 20)))) {
+                !port.Read(buffer, sizeof buffer, got,
+                           static_cast<std::uint32_t>(std::min<long long>(left, 20)))) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 got = 0;
             }

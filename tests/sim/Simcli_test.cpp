@@ -160,8 +160,8 @@ TEST(SimProgram, KeepsRunningWithoutInputUntilASignal) {
 }
 
 TEST(SimProgram, RefusesBadOptions) {
-    for (const char* bad : {"--baud=1234", "--nav-rate=2", "--drop-ack=0", "--version=x",
-                            "--nosuch", "extra"}) {
+    for (const char* bad :
+         {"--baud=1234", "--nav-rate=2", "--drop-ack=0", "--version=x", "--nosuch", "extra"}) {
         SimProcess sim({bad}, false);
         EXPECT_EQ(sim.Wait(3s), 2) << bad;
     }

@@ -160,8 +160,7 @@ TEST(SimCore, RequestsGetReportsWithTheirLayout) {
         ASSERT_EQ(rig.frames.size(), 2u);
         EXPECT_EQ(rig.frames[0].size(), suffix ? 146u : 134u);
         ConfigurationReport c;
-        ASSERT_TRUE(ReadConfigurationReport(rig.frames[0].data(),
-                                            int(rig.frames[0].size()), c));
+        ASSERT_TRUE(ReadConfigurationReport(rig.frames[0].data(), int(rig.frames[0].size()), c));
         EXPECT_EQ(c.versionMajor, 2);
         EXPECT_EQ(c.versionMinor, 5);
         EXPECT_STREQ(c.versionSuffix, suffix ? "b" : "");
@@ -170,8 +169,8 @@ TEST(SimCore, RequestsGetReportsWithTheirLayout) {
         EXPECT_EQ(c.navRate, 1);
         EXPECT_EQ(c.engineLoadStatus, 0);
         CorrectionsStatusReport r;
-        ASSERT_TRUE(ReadCorrectionsStatusReport(rig.frames[1].data(),
-                                                int(rig.frames[1].size()), r));
+        ASSERT_TRUE(
+            ReadCorrectionsStatusReport(rig.frames[1].data(), int(rig.frames[1].size()), r));
         EXPECT_EQ(r.channel, kDefaultChannel);
         EXPECT_FALSE(r.AlternateFrequency());
         EXPECT_TRUE(r.WaasOn());
@@ -270,7 +269,7 @@ TEST(SimCore, NmeaSentencesFollowTheFlagsAndTheRate) {
         EXPECT_EQ(slow.texts[i].substr(0, 6), i % 2 == 0 ? "$GPGGA" : "$GPZDA");
         EXPECT_TRUE(ChecksumHolds(slow.texts[i])) << slow.texts[i];
     }
-    EXPECT_NE(slow.texts[0].substr(7, 9), slow.texts[2].substr(7, 9)); // time moves on
+    EXPECT_NE(slow.texts[0].substr(7, 9), slow.texts[2].substr(7, 9));     // time moves on
     EXPECT_NE(slow.texts[0].substr(17, 30), slow.texts[4].substr(17, 30)); // so does the fix
 
     o.nmeaFlags = kNmeaFlagsMask;

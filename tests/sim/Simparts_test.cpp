@@ -19,7 +19,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes ToBytes(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 std::string TempPath(const char* name) {
     return (testing::TempDir() + name + std::to_string(getpid()));
@@ -104,8 +106,8 @@ TEST(SimRecords, FileLinesBecomeRecords) {
     std::vector<SimRecord> records;
     ASSERT_TRUE(SoftwareFileRecords(path, records));
     const std::vector<SimRecord> expected = {
-        {0x3B, 0x0A, 0x1B}, {0x3B, 0x0A, 0x1B}, {0x3B, 0x0F}, {0x3B, 0xAB, 0xCF},
-        {0x3B},             {0x3B, 0x12},       {0x3B, 0xFF}};
+        {0x3B, 0x0A, 0x1B}, {0x3B, 0x0A, 0x1B}, {0x3B, 0x0F}, {0x3B, 0xAB, 0xCF}, {0x3B},
+        {0x3B, 0x12},       {0x3B, 0xFF}};
     EXPECT_EQ(records, expected);
     std::remove(path.c_str());
     EXPECT_FALSE(SoftwareFileRecords(path, records));
@@ -145,8 +147,7 @@ TEST(SimRecords, GeneratedFilesReadTheSameByTheLoader) {
 }
 
 TEST(SimNmea, ChecksumOfAKnownSentence) {
-    EXPECT_EQ(NmeaChecksum("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"),
-              0x47);
+    EXPECT_EQ(NmeaChecksum("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"), 0x47);
     EXPECT_EQ(NmeaSentence("GPXXX,1"), "$GPXXX,1*52\r\n");
 }
 

@@ -85,8 +85,7 @@ TEST(SimReceiverPty, OutputConfigurationMovesTheSentencesAndTheRate) {
     pc.Forget();
     pc.SendRequest(kMsgConfigReport);
     ASSERT_TRUE(pc.PumpUntil(
-        [&] { return !pc.FramesOf(kMsgConfigReport).empty() && pc.GpLines().size() >= 3; },
-        3s));
+        [&] { return !pc.FramesOf(kMsgConfigReport).empty() && pc.GpLines().size() >= 3; }, 3s));
     ConfigurationReport c;
     const Bytes cfg = pc.FramesOf(kMsgConfigReport)[0];
     ASSERT_TRUE(ReadConfigurationReport(cfg.data(), int(cfg.size()), c));
@@ -165,8 +164,8 @@ TEST(SimReceiverPty, LoaderDialogueLeavesExactlyTheFilesRecords) {
     EXPECT_EQ(s.recordCount, records.size());
     EXPECT_EQ(s.recordDigest, DigestOfRecords(records));
     EXPECT_EQ(sim.Records(), records);
-    const std::vector<std::string> texts = {"\r",  "LOADSTAR\r", "Ver\r",  "Mfg\r",
-                                            "On\r", "ERASE\r",   "RESET\r"};
+    const std::vector<std::string> texts = {"\r",   "LOADSTAR\r", "Ver\r",  "Mfg\r",
+                                            "On\r", "ERASE\r",    "RESET\r"};
     EXPECT_EQ(sim.ReceivedTexts(), texts);
 
     // Back at the old rate the engine reports its download, then asks for power.
