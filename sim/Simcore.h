@@ -24,7 +24,12 @@
 // and when the loader had erased, the GPS engine starts taking in the new software:
 // its load status runs 1, 2 ("downloading") and then 3 ("cycle power"), or 4 when the
 // engine download is made to fail. A power cycle brings status 0 and, after a finished
-// download, the new software version.
+// download, the new software version; power removed during the download leaves status 4
+// until the next power cycle. A record whose acknowledgement a fault drops is not kept,
+// so the resent record is the one that counts. ERASE clears the records kept.
+//
+// Output waits in a buffer of about a second of the line (two for replies); a message
+// that does not fit is dropped whole, as a receiver whose line is too slow drops them.
 //
 // Binary messages the flags enable go out once per fix, except SYS, which is the
 // Configuration report once a second: that is how the program follows the engine's
