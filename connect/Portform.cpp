@@ -1,25 +1,103 @@
 #include "connect/Portform.h"
 
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QPushButton>
+#include <QString>
+#include <cstdlib>
+
+#include "app/Mainform.h"
+#include "connect/Opennote.h"
 #include "proto/Port.h"
+#include "receiver/Rcvrportform.h"
+#include "ui/Noteform.h"
+#include "ui/Scaleutils.h"
+#include "ui/Waitform.h"
 #include "ui_Portform.h"
 
 TFormPort* FormPort = nullptr;
 
-TFormPort::TFormPort(QWidget* parent) : QWidget(parent, Qt::Window), ui(new Ui::TFormPort) {
-    ui->setupUi(this);
-    // With no device list from the system the two classic ports are offered.
-    if (!EnumerateSerialDevices(DeviceNames)) {
-        DeviceNames.push_back("/dev/ttyS0");
-        DeviceNames.push_back("/dev/ttyS1");
+namespace {
+
+// Shown by Apply when the machine offered no serial device at all.
+const char* const kNoDeviceText = "No serial device was found to open.";
+
+void ShowNoteOver(const QWidget& owner, const std::string& text) {
+    if (FormNote != nullptr) {
+        FormNote->ShowNote(OuterRect(owner), QString::fromStdString(text));
     }
-    DeviceName = DeviceNames.empty() ? std::string() : std::string(DeviceNames.front());
-    PortDeviceName = DeviceName;
-    BaudRate = 19200;
-    PortBaudRate = 19200;
-    NotifyPortChanged();
 }
 
-TFormPort::~TFormPort() = default;
+} // namespace
+
+void SelectEntry(QComboBox& combo, int index) {
+    combo.setCurrentIndex(index);
+    if (combo.isEditable() && index >= 0 && index < combo.count()) {
+        combo.setEditText(combo.itemText(index));
+    }
+}
+
+int SelectedEntry(const QComboBox& combo) {
+    const int index = combo.currentIndex();
+    if (!combo.isEditable()) {
+        return index;
+    }
+    const QString text = combo.currentText();
+    if (index >= 0 && index < combo.count() && combo.itemText(index) == text) {
+        return index;
+    }
+    return combo.findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+}
+
+TFormPort::TFormPort(QWidget* parent, const std::string& sysfsRoot)
+    : QWidget(parent, Qt::Window), ui(new Ui::TFormPort),
+      search_(CommPort, SystemClock(), deviceNames_, host_) {
+    ui->setupUi(this);
+    FitFormToControls(this);
+
+    // With no device list from the system the two classic ports are offered.
+    if (!EnumerateSerialDevices(deviceNames_, sysfsRoot, std::getenv(kExtraPortsVariable))) {
+        deviceNames_.assign({kFirstSerialDevice, kSecondSerialDevice});
+    }
+    for (const std::string& name : deviceNames_) {
+        ui->ComboBoxDeviceName->addItem(QString::fromStdString(name));
+    }
+    if (!deviceNames_.empty()) {
+        SelectEntry(*ui->ComboBoxDeviceName, 0);
+    }
+
+    DeviceName = deviceNames_.empty() ? std::string() : deviceNames_.front();
+    PortDeviceName = DeviceName;
+    BaudRate = kBaudRates[kDefaultBaudIndex];
+    PortBaudRate = static_cast<std::int32_t>(BaudRate);
+
+    for (std::uint32_t rate : BaudRates) {
+        ui->ComboBoxBaudRate->addItem(QString::number(rate));
+    }
+    SelectEntry(*ui->ComboBoxBaudRate, kDefaultBaudIndex);
+
+    NotifyPortChanged();
+
+    connect(ui->ButtonDeviceNameAuto, &QAbstractButton::clicked, this,
+            &TFormPort::ButtonDeviceNameClick);
+    connect(ui->ButtonDeviceNameManual, &QAbstractButton::clicked, this,
+            &TFormPort::ButtonDeviceNameClick);
+    connect(ui->ButtonBaudRateAuto, &QAbstractButton::clicked, this,
+            &TFormPort::ButtonBaudRateClick);
+    connect(ui->ButtonBaudRateManual, &QAbstractButton::clicked, this,
+            &TFormPort::ButtonBaudRateClick);
+    connect(ui->ButtonApply, &QPushButton::clicked, this, &TFormPort::ButtonApplyClick);
+    connect(ui->ButtonOK, &QPushButton::clicked, this, &TFormPort::ButtonOKClick);
+    connect(ui->ButtonCancel, &QPushButton::clicked, this, &TFormPort::ButtonCancelClick);
+}
+
+TFormPort::~TFormPort() {
+    RemoveSearchCancel();
+}
+
+void TFormPort::SetClock(Clock& clock) {
+    search_.SetClock(clock);
+}
 
 void TFormPort::ShowOver(const WindowRect& rect) {
     if (!Positioned) {
@@ -29,4 +107,177 @@ void TFormPort::ShowOver(const WindowRect& rect) {
     show();
 }
 
-void TFormPort::CheckSearch() {}
+void TFormPort::SelectBaudRateEntry(int index) {
+    if (index >= 0 && index < ui->ComboBoxBaudRate->count()) {
+        SelectEntry(*ui->ComboBoxBaudRate, index);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Controls
+
+void TFormPort::ButtonDeviceNameClick() {
+    ui->ComboBoxDeviceName->setEnabled(ui->ButtonDeviceNameManual->isChecked());
+}
+
+void TFormPort::ButtonBaudRateClick() {
+    ui->ComboBoxBaudRate->setEnabled(ui->ButtonBaudRateManual->isChecked());
+}
+
+void TFormPort::ButtonApplyClick() {
+    ApplySettings();
+}
+
+void TFormPort::ButtonOKClick() {
+    ApplySettings();
+    hide();
+}
+
+void TFormPort::ButtonCancelClick() {
+    // Nothing is undone, and a search in progress goes on.
+    hide();
+}
+
+// Only list entries count: a combo without a valid entry gets its default entry, shown
+// selected.
+void TFormPort::ReadSelection() {
+    const int device = SelectedEntry(*ui->ComboBoxDeviceName);
+    if (deviceNames_.empty()) {
+        DeviceName.clear();
+        ui->ComboBoxDeviceName->setEditText(QString());
+    } else if (device < 0 || static_cast<std::size_t>(device) >= deviceNames_.size()) {
+        SelectEntry(*ui->ComboBoxDeviceName, 0);
+        DeviceName = deviceNames_.front();
+    } else {
+        SelectEntry(*ui->ComboBoxDeviceName, device);
+        DeviceName = deviceNames_[static_cast<std::size_t>(device)];
+    }
+
+    const int rate = SelectedEntry(*ui->ComboBoxBaudRate);
+    if (rate < 0 || static_cast<std::size_t>(rate) >= BaudRates.size()) {
+        SelectEntry(*ui->ComboBoxBaudRate, kDefaultBaudIndex);
+        BaudRate = BaudRates[kDefaultBaudIndex];
+    } else {
+        SelectEntry(*ui->ComboBoxBaudRate, rate);
+        BaudRate = BaudRates[static_cast<std::size_t>(rate)];
+    }
+}
+
+void TFormPort::ApplySettings() {
+    ReadSelection();
+
+    // With no device there is nothing to open or search; say so rather than pretend.
+    if (deviceNames_.empty()) {
+        ShowNoteOver(*this, kNoDeviceText);
+        return;
+    }
+
+    const bool deviceManual = ui->ButtonDeviceNameManual->isChecked();
+    const bool baudManual = ui->ButtonBaudRateManual->isChecked();
+    if (deviceManual && baudManual) {
+        if (CommPort.IsOpen()) {
+            CommPort.Close();
+        }
+        if (!CommPort.Open(DeviceName.c_str(), BaudRate, 0)) {
+            ShowNoteOver(*this, OpenFailureNote(DeviceName, static_cast<int>(CommPort.lastError()),
+                                                CommPort.errorText()));
+        }
+        CommPort.SetBlocking(false);
+        PortDeviceName = DeviceName;
+        PortBaudRate = static_cast<std::int32_t>(BaudRate);
+        NotifyPortChanged();
+        return;
+    }
+
+    const int deviceIndex = deviceManual ? ui->ComboBoxDeviceName->currentIndex() : 0;
+    const int baudIndex = baudManual ? ui->ComboBoxBaudRate->currentIndex() : 0;
+    search_.Start(deviceIndex, baudIndex);
+}
+
+// ---------------------------------------------------------------------------------------
+// Automatic search
+
+void TFormPort::StartAttempt() {
+    search_.StartAttempt();
+}
+
+void TFormPort::CheckSearch() {
+    search_.Check();
+}
+
+void TFormPort::AdvanceDevice() {
+    search_.AdvanceDevice();
+}
+
+void TFormPort::StopSearch() {
+    search_.Stop();
+}
+
+void TFormPort::SearchCancelClick() {
+    StopSearch();
+}
+
+void TFormPort::InstallSearchCancel() {
+    RemoveSearchCancel();
+    if (FormWait != nullptr) {
+        searchCancel_ = connect(FormWait->ButtonCancel, &QPushButton::clicked, this,
+                                &TFormPort::SearchCancelClick);
+    }
+}
+
+void TFormPort::RemoveSearchCancel() {
+    if (searchCancel_) {
+        disconnect(searchCancel_);
+        searchCancel_ = {};
+    }
+}
+
+bool TFormPort::Host::DeviceManual() const {
+    return form_.ui->ButtonDeviceNameManual->isChecked();
+}
+
+bool TFormPort::Host::BaudManual() const {
+    return form_.ui->ButtonBaudRateManual->isChecked();
+}
+
+std::int32_t TFormPort::Host::MessageCount() const {
+    return FormMain != nullptr ? FormMain->messageCount : 0;
+}
+
+int TFormPort::Host::LastMessageId() const {
+    return FormMain != nullptr ? FormMain->lastMessageId : 0;
+}
+
+void TFormPort::Host::AttemptOpened(const std::string& device, std::uint32_t rate, int deviceIndex,
+                                    int baudIndex) {
+    PortDeviceName = device;
+    PortBaudRate = static_cast<std::int32_t>(rate);
+    SelectEntry(*form_.ui->ComboBoxDeviceName, deviceIndex);
+    SelectEntry(*form_.ui->ComboBoxBaudRate, baudIndex);
+    NotifyPortChanged();
+}
+
+void TFormPort::Host::ShowAttempt(const std::string& text) {
+    if (FormWait != nullptr) {
+        FormWait->ShowWait(OuterRect(form_), QString::fromStdString(text));
+    }
+    form_.InstallSearchCancel();
+}
+
+void TFormPort::Host::HideAttempt() {
+    if (FormWait != nullptr) {
+        FormWait->hide();
+    }
+    form_.RemoveSearchCancel();
+}
+
+void TFormPort::Host::ReceiverFound(int baudIndex) {
+    form_.hide();
+    if (FormRcvrPort != nullptr) {
+        FormRcvrPort->SelectBaudRateEntry(baudIndex);
+    }
+}
+
+void TFormPort::Host::ReceiverNotFound() {
+    ShowNoteOver(form_, "Failed to find unit.");
+}

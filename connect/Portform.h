@@ -1,16 +1,26 @@
 #pragma once
-// The Open Port dialog: where the user chooses the serial device and the baud rate.
-// For now it only does its duties toward the rest of the program at start-up: it
-// lists the devices, makes the first one and 19200 the port manager's current
-// choice and has the main window show them.
+// The Open Port dialog: where the user chooses the serial device and the baud rate with
+// which the program talks to the receiver. Each is set by hand (Manual) or searched for
+// (Auto). With both on Manual, Apply opens the port at once; otherwise Apply starts the
+// automatic search (connect/Portsearch.h), which the main window's poll advances through
+// CheckSearch at the end of every tick.
+//
+// Created once at start-up; OK, Cancel, the close box and a search that finds the
+// receiver only hide it, and it keeps its controls as they were left.
 
+#include <QMetaObject>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "app/Clock.h"
+#include "connect/Portsearch.h"
 #include "connect/Regutils.h"
 #include "ui/Windowrect.h"
+
+class QComboBox;
 
 namespace Ui {
 class TFormPort;
@@ -19,23 +29,87 @@ class TFormPort;
 class TFormPort : public QWidget {
     Q_OBJECT
 public:
-    explicit TFormPort(QWidget* parent = nullptr);
+    // Lists the devices, makes the first one and 19200 the port manager's choice and has
+    // the main window show them. The device list comes from the sysfs tty directory
+    // sysfsRoot and the extra ports of the environment; the port is not opened.
+    explicit TFormPort(QWidget* parent = nullptr,
+                       const std::string& sysfsRoot = kDefaultSysfsTtyRoot);
     ~TFormPort() override;
 
     // Shows the dialog modelessly; placed over rect on its first showing only.
     void ShowOver(const WindowRect& rect);
     // Called at the end of every main window tick to advance an automatic search.
     void CheckSearch();
+    // The Receiver Setup dialog moved the port to the rate of this entry of BaudRates.
+    void SelectBaudRateEntry(int index);
+
+    // The clock by which search attempts are timed (the system's calendar by default).
+    void SetClock(Clock& clock);
 
     // The selection last read from the controls; BaudRate also follows the port
     // manager's rate at every status notification. Read by the software loader.
     std::string DeviceName;
     std::uint32_t BaudRate = 19200;
 
+    // Search state, for the windows and tests that watch it.
+    bool Searching() const { return search_.Searching(); }
+    int DeviceIndex() const { return search_.DeviceIndex(); }
+    int BaudIndex() const { return search_.BaudIndex(); }
+    std::int32_t AttemptMessageCount() const { return search_.AttemptMessageCount(); }
+    const DeviceList& DeviceNames() const { return deviceNames_; }
+
+    // Click handler installed on the wait dialog's Cancel while a search runs.
+    void SearchCancelClick();
+
 private:
+    // What the search sees of this dialog and the windows around it.
+    class Host : public SearchHost {
+    public:
+        explicit Host(TFormPort& form) : form_(form) {}
+        bool DeviceManual() const override;
+        bool BaudManual() const override;
+        std::int32_t MessageCount() const override;
+        int LastMessageId() const override;
+        void AttemptOpened(const std::string& device, std::uint32_t rate, int deviceIndex,
+                           int baudIndex) override;
+        void ShowAttempt(const std::string& text) override;
+        void HideAttempt() override;
+        void ReceiverFound(int baudIndex) override;
+        void ReceiverNotFound() override;
+
+    private:
+        TFormPort& form_;
+    };
+
+    void ButtonDeviceNameClick();
+    void ButtonBaudRateClick();
+    void ButtonApplyClick();
+    void ButtonOKClick();
+    void ButtonCancelClick();
+
+    void ReadSelection();
+    void ApplySettings();
+    void StartAttempt();
+    void AdvanceDevice();
+    void StopSearch();
+    void InstallSearchCancel();
+    void RemoveSearchCancel();
+
     std::unique_ptr<Ui::TFormPort> ui;
-    DeviceList DeviceNames;
+    DeviceList deviceNames_;
+    // The offered rates; an entry's index in ComboBoxBaudRate is its index here.
+    static constexpr const std::array<std::uint32_t, 4>& BaudRates = kBaudRates;
     bool Positioned = false;
+    Host host_{*this};
+    PortSearch search_;
+    QMetaObject::Connection searchCancel_;
 };
+
+// The index of the entry that a combo's edit field shows: the current entry when the
+// text is its own, else the entry whose text the user typed exactly, else -1. Typed text
+// that matches no entry is never a selection.
+int SelectedEntry(const QComboBox& combo);
+// Selects entry index and shows its text in the edit field, whatever was typed there.
+void SelectEntry(QComboBox& combo, int index);
 
 extern TFormPort* FormPort;

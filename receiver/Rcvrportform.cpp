@@ -1,18 +1,110 @@
 #include "receiver/Rcvrportform.h"
 
+#include <QComboBox>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QThread>
+#include <QToolButton>
+
+#include "connect/Portform.h"
 #include "loader/Loadsetupform.h"
+#include "proto/Memoutils.h"
 #include "proto/Port.h"
+#include "ui/Noteform.h"
+#include "ui/Scaleutils.h"
 #include "ui_Rcvrportform.h"
 
 TFormRcvrPort* FormRcvrPort = nullptr;
 
+namespace {
+
+// Payload bytes a report must carry for the fields read from it.
+constexpr int kConfigFieldsPayloadLen = static_cast<int>(kCfgNavRate) + 1;         // 31
+constexpr int kCorrectionsFieldsPayloadLen = static_cast<int>(kCorrMinPayloadLen); // 72
+
+// Time the receiver gets to take the three commands in before our port changes rate.
+constexpr unsigned long kApplyPauseMs = 200;
+
+// A toggle of a two-button group: at most one of the two is down, and a down button
+// clicked again goes up, so both may be up.
+void PairToggles(QToolButton* a, QToolButton* b) {
+    QObject::connect(a, &QToolButton::clicked, b, [b](bool down) {
+        if (down)
+            b->setChecked(false);
+    });
+    QObject::connect(b, &QToolButton::clicked, a, [a](bool down) {
+        if (down)
+            a->setChecked(false);
+    });
+}
+
+} // namespace
+
+QString MHzText(double mhz, const QLocale& locale) {
+    // The C locale writes digits, "." and "e" only, without group separators.
+    QString text = QLocale::c().toString(mhz, 'g', 15);
+    text.replace(QLatin1Char('.'), locale.decimalPoint());
+    return text;
+}
+
+bool ParseMHz(const QString& text, const QLocale& locale, double& mhz) {
+    QString s = text.trimmed();
+    const QString point = locale.decimalPoint();
+    if (point != QLatin1String(".")) {
+        if (s.contains(QLatin1Char('.'))) {
+            return false;
+        }
+        s.replace(point, QLatin1String("."));
+    }
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator);
+    bool ok = false;
+    const double value = c.toDouble(s, &ok);
+    if (!ok) {
+        return false;
+    }
+    mhz = value;
+    return true;
+}
+
 TFormRcvrPort::TFormRcvrPort(QWidget* parent)
     : QWidget(parent, Qt::Window), ui(new Ui::TFormRcvrPort) {
     ui->setupUi(this);
-    RegisterRecipient(4, this, [this](const std::uint8_t* f, int n) { OnReceiverReport(f, n); },
-                      0);
-    RegisterRecipient(1, this, [this](const std::uint8_t* f, int n) { OnReceiverReport(f, n); },
-                      0);
+
+    for (std::uint32_t rate : BaudRates) {
+        ui->ComboBoxBaudRate->addItem(QString::number(rate));
+    }
+    SelectEntry(*ui->ComboBoxBaudRate, kDefaultBaudIndex);
+    ui->ComboBoxNavRate->addItem(QStringLiteral("1"));
+    ui->ComboBoxNavRate->addItem(QStringLiteral("5"));
+    SelectEntry(*ui->ComboBoxNavRate, 0);
+
+    PairToggles(ui->ButtonWAASON, ui->ButtonWAASOFF);
+    PairToggles(ui->ButtonCorrectionsOn, ui->ButtonCorrectionsOff);
+    PairToggles(ui->ButtonDflt, ui->ButtonAlt);
+
+    ShowSettings();
+
+    RegisterRecipient(
+        kMsgConfigReport, this, [this](const std::uint8_t* f, int n) { OnReceiverReport(f, n); },
+        0);
+    RegisterRecipient(
+        kMsgCorrectionsReport, this,
+        [this](const std::uint8_t* f, int n) { OnReceiverReport(f, n); }, 0);
+
+    // The binary-message toggles are not offered: their panel goes, and the bottom part
+    // moves up into its place.
+    ui->PanelBottom->move(ui->PanelBottom->x(), ui->PanelBinMsgs->y());
+    ui->PanelBinMsgs->hide();
+    FitFormToControls(this);
+
+    connect(ui->ButtonOK, &QPushButton::clicked, this, &TFormRcvrPort::ButtonOKClick);
+    connect(ui->ButtonCancel, &QPushButton::clicked, this, &TFormRcvrPort::ButtonCancelClick);
+    connect(ui->ButtonApply, &QPushButton::clicked, this, &TFormRcvrPort::ButtonApplyClick);
+    connect(ui->ButtonRequest, &QPushButton::clicked, this, &TFormRcvrPort::ButtonRequestClick);
+    connect(ui->ButtonDflt, &QToolButton::clicked, this, &TFormRcvrPort::ButtonDfltClick);
+    connect(ui->ButtonAlt, &QToolButton::clicked, this, &TFormRcvrPort::ButtonAltClick);
 }
 
 TFormRcvrPort::~TFormRcvrPort() = default;
@@ -22,10 +114,216 @@ bool TFormRcvrPort::ShowOver(const WindowRect& rect) {
         move(CentreOver(rect, frameGeometry().width(), frameGeometry().height(), true));
         Positioned = true;
     }
+    RequestSettings();
     show();
     return true;
 }
 
+void TFormRcvrPort::SelectBaudRateEntry(int index) {
+    if (index >= 0 && index < ui->ComboBoxBaudRate->count()) {
+        SelectEntry(*ui->ComboBoxBaudRate, index);
+    }
+}
+
+void TFormRcvrPort::RequestSettings() {
+    std::uint8_t request[kRequestMsgLen + 1];
+    std::uint8_t n = BuildRequestMsg(kMsgConfigReport, request);
+    CommPort.Write(request, n);
+    n = BuildRequestMsg(kMsgCorrectionsReport, request);
+    CommPort.Write(request, n);
+    RefreshOnConfig = true;
+    RefreshOnStatus = true;
+}
+
 void TFormRcvrPort::OnReceiverReport(const std::uint8_t* frame, int len) {
-    if (FormLoadSetup != nullptr) FormLoadSetup->OnConfigurationReport(frame, len);
+    if (frame != nullptr && len >= static_cast<int>(kMinFrameLen)) {
+        const std::uint8_t* payload = frame + kPayloadOffset;
+        const int payloadLen = len - static_cast<int>(kFrameOverhead);
+        // A report too short for the fields read from it is ignored rather than read
+        // beyond its end.
+        if (frame[kFrameIdOffset] == kMsgConfigReport) {
+            if (payloadLen >= kConfigFieldsPayloadLen) {
+                NmeaFlags = GetLE32(payload + kCfgNmeaFlags);
+                BinaryFlags = GetLE32(payload + kCfgBinaryFlags);
+                NavRate = payload[kCfgNavRate];
+                // The rate shown is our own port's, which the receiver's must match for
+                // the report to have arrived at all.
+                BaudRate = static_cast<std::uint32_t>(PortBaudRate);
+                if (RefreshOnConfig) {
+                    ShowSettings();
+                }
+                RefreshOnConfig = false;
+            }
+        } else if (frame[kFrameIdOffset] == kMsgCorrectionsReport) {
+            if (payloadLen >= kCorrectionsFieldsPayloadLen) {
+                WaasState = payload[kCorrWaasState];
+                CorrectionsState = payload[kCorrCorrectionsState];
+                FreqMode = payload[kCorrFrequencyMode];
+                ChannelNum = static_cast<std::int32_t>(GetLE32(payload + kCorrChannel));
+                if (RefreshOnStatus) {
+                    ShowSettings();
+                }
+                RefreshOnStatus = false;
+            }
+        }
+    }
+    if (FormLoadSetup != nullptr) {
+        FormLoadSetup->OnConfigurationReport(frame, len);
+    }
+}
+
+void TFormRcvrPort::ShowSettings() {
+    QToolButton* const nmea[] = {ui->ButtonGGA, ui->ButtonGSA, ui->ButtonZDA, ui->ButtonVTG,
+                                 ui->ButtonRMC};
+    for (int bit = 0; bit < 5; ++bit) {
+        nmea[bit]->setChecked((NmeaFlags >> bit) & 1u);
+    }
+    ui->ButtonREFMON->setChecked(BinaryFlags & kBinREFMON);
+    ui->ButtonQX->setChecked(BinaryFlags & kBinQX);
+    ui->ButtonGPS->setChecked(BinaryFlags & kBinGPS);
+    ui->ButtonSATS->setChecked(BinaryFlags & kBinSATS);
+    ui->ButtonSYS->setChecked(BinaryFlags & kBinSYS);
+
+    // A receiver without WAAS greys both buttons for the rest of the run: nothing here
+    // enables them again.
+    ui->ButtonWAASON->setChecked(WaasState == 1);
+    ui->ButtonWAASOFF->setChecked(WaasState != 1);
+    if (WaasState != 0 && WaasState != 1) {
+        ui->ButtonWAASON->setEnabled(false);
+        ui->ButtonWAASOFF->setEnabled(false);
+    }
+
+    ui->ButtonCorrectionsOn->setChecked(CorrectionsState == 0);
+    ui->ButtonCorrectionsOff->setChecked(CorrectionsState != 0);
+
+    ui->ButtonDflt->setChecked(FreqMode == 0);
+    ui->ButtonAlt->setChecked(FreqMode != 0);
+
+    ui->EditChannelNum->setText(MHzText(ChannelToMHz(ChannelNum), QLocale()));
+    if (FreqMode != 0) {
+        ui->EditChannelNum->setEnabled(true);
+    } else {
+        ui->EditChannelNum->clear();
+        ui->EditChannelNum->setEnabled(false);
+    }
+
+    int baudIndex = -1;
+    for (std::size_t i = 0; i < BaudRates.size(); ++i) {
+        if (BaudRates[i] == BaudRate) {
+            baudIndex = static_cast<int>(i);
+        }
+    }
+    if (baudIndex < 0) {
+        baudIndex = kDefaultBaudIndex;
+        BaudRate = BaudRates[kDefaultBaudIndex];
+    }
+    SelectEntry(*ui->ComboBoxBaudRate, baudIndex);
+
+    SelectEntry(*ui->ComboBoxNavRate, NavRate == 5 ? 1 : 0);
+}
+
+bool TFormRcvrPort::ReadControls() {
+    NmeaFlags = 0;
+    const QToolButton* const nmea[] = {ui->ButtonGGA, ui->ButtonGSA, ui->ButtonZDA, ui->ButtonVTG,
+                                       ui->ButtonRMC};
+    for (int bit = 0; bit < 5; ++bit) {
+        if (nmea[bit]->isChecked()) {
+            NmeaFlags |= 1u << bit;
+        }
+    }
+    // The binary-message toggles are hidden and not read.
+    BinaryFlags = 0;
+
+    const int baudIndex = SelectedEntry(*ui->ComboBoxBaudRate);
+    if (baudIndex < 0 || static_cast<std::size_t>(baudIndex) >= BaudRates.size()) {
+        SelectEntry(*ui->ComboBoxBaudRate, kDefaultBaudIndex);
+        BaudRate = BaudRates[kDefaultBaudIndex];
+    } else {
+        SelectEntry(*ui->ComboBoxBaudRate, baudIndex);
+        BaudRate = BaudRates[static_cast<std::size_t>(baudIndex)];
+    }
+
+    const int navIndex = SelectedEntry(*ui->ComboBoxNavRate);
+    NavRate = navIndex == 1 ? 5 : 1;
+    SelectEntry(*ui->ComboBoxNavRate, navIndex == 1 ? 1 : 0);
+    return true;
+}
+
+bool TFormRcvrPort::ApplySettings() {
+    ReadControls();
+
+    // The alternate frequency is checked before anything goes out, so a typing error
+    // never leaves the receiver with half of its new settings.
+    const bool alternate = ui->ButtonAlt->isChecked();
+    std::int32_t channel = 0;
+    if (alternate) {
+        const QString text = ui->EditChannelNum->text();
+        double mhz = 0;
+        if (!ParseMHz(text, QLocale(), mhz) || !MHzToChannel(mhz, channel)) {
+            if (FormNote != nullptr) {
+                FormNote->ShowNote(
+                    OuterRect(*this),
+                    QStringLiteral("'%1' is not a valid floating point value").arg(text));
+            }
+            return false;
+        }
+    }
+
+    std::uint8_t n = BuildNavRateMsg(static_cast<std::uint8_t>(NavRate), SendBuffer);
+    CommPort.Write(SendBuffer, n);
+
+    n = BuildCorrectionsMsg(alternate, channel, ui->ButtonWAASON->isChecked(),
+                            ui->ButtonCorrectionsOn->isChecked(), SendBuffer);
+    CommPort.Write(SendBuffer, n);
+
+    std::uint8_t portConfig[kPortConfigMsgLen];
+    n = BuildPortConfigMsg(0, BinaryFlags, NmeaFlags, BaudRate, portConfig);
+    CommPort.Write(portConfig, n);
+
+    // The receiver takes the new rate from the last command; our port follows only after
+    // all three have gone out at the old rate.
+    QThread::msleep(kApplyPauseMs);
+
+    if (static_cast<std::int64_t>(BaudRate) != PortBaudRate) {
+        if (CommPort.SetBaudRate(BaudRate)) {
+            PortBaudRate = static_cast<std::int32_t>(BaudRate);
+            NotifyPortChanged();
+            if (FormPort != nullptr) {
+                FormPort->SelectBaudRateEntry(ui->ComboBoxBaudRate->currentIndex());
+            }
+        } else if (FormNote != nullptr) {
+            FormNote->ShowNote(OuterRect(*this), QStringLiteral("Error changing baud rate"));
+        }
+    }
+
+    RefreshOnConfig = true;
+    RefreshOnStatus = true;
+    return true;
+}
+
+void TFormRcvrPort::ButtonOKClick() {
+    // A refused frequency keeps the dialog open so the user can correct it.
+    if (ApplySettings()) {
+        hide();
+    }
+}
+
+void TFormRcvrPort::ButtonCancelClick() {
+    hide();
+}
+
+void TFormRcvrPort::ButtonApplyClick() {
+    ApplySettings();
+}
+
+void TFormRcvrPort::ButtonRequestClick() {
+    RequestSettings();
+}
+
+void TFormRcvrPort::ButtonDfltClick() {
+    ui->EditChannelNum->setEnabled(false);
+}
+
+void TFormRcvrPort::ButtonAltClick() {
+    ui->EditChannelNum->setEnabled(true);
 }

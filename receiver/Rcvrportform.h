@@ -1,13 +1,25 @@
 #pragma once
-// The Receiver Setup dialog. For now it only takes its place in the message routing:
-// it is the recipient of the Configuration report (4) and the Corrections status
-// report (1), and passes every report on to the Load Software dialog.
+// The Receiver Setup dialog: reads the receiver's output and correction settings and
+// sends new ones. Request asks for the Configuration report (4) and the Corrections
+// status report (1); the first report of each kind after creation, Request or Apply
+// fills the controls, later ones only the members, so reports that the receiver sends
+// on its own never undo the user's edits. Apply sends the Navigation rate, Corrections
+// and Output configuration commands, in that order, and then moves the program's own
+// port to the receiver's new baud rate.
+//
+// It is the recipient of ids 4 and 1 and passes every report on to the Load Software
+// dialog. Created once at start-up, shown modelessly, hidden by OK and Cancel.
 
+#include <QString>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <memory>
 
+#include "connect/Portsearch.h"
 #include "ui/Windowrect.h"
+
+class QLocale;
 
 namespace Ui {
 class TFormRcvrPort;
@@ -19,14 +31,55 @@ public:
     explicit TFormRcvrPort(QWidget* parent = nullptr);
     ~TFormRcvrPort() override;
 
-    // Shows the dialog modelessly; placed over rect on its first showing only.
+    // Shows the dialog modelessly (placed over rect on its first showing only) and asks
+    // the receiver for its settings.
     bool ShowOver(const WindowRect& rect);
     // Recipient of ids 4 and 1: frame starts at its "$", len is the whole frame.
     void OnReceiverReport(const std::uint8_t* frame, int len);
+    // The Open Port dialog found the receiver at the rate of this entry of BaudRates.
+    void SelectBaudRateEntry(int index);
+
+    // Sends the two Output requests and lets the next reports refresh the controls.
+    void RequestSettings();
+    // Sets the controls from the members.
+    void ShowSettings();
 
 private:
+    void ButtonOKClick();
+    void ButtonCancelClick();
+    void ButtonApplyClick();
+    void ButtonRequestClick();
+    void ButtonDfltClick();
+    void ButtonAltClick();
+
+    bool ReadControls();
+    // False when the alternate frequency was refused and nothing was sent.
+    bool ApplySettings();
+
     std::unique_ptr<Ui::TFormRcvrPort> ui;
     bool Positioned = false;
+    // The offered rates; an entry's index in ComboBoxBaudRate is its index here, and in
+    // the Open Port dialog's combo as well.
+    static constexpr const std::array<std::uint32_t, 4>& BaudRates = kBaudRates;
+    std::uint32_t BaudRate = 19200;
+    std::uint32_t NmeaFlags = 0;
+    std::uint32_t BinaryFlags = 0;
+    std::uint32_t NavRate = 1;
+    std::uint8_t WaasState = 0;
+    std::uint8_t CorrectionsState = 0;
+    std::uint8_t FreqMode = 0;
+    std::int32_t ChannelNum = 0;
+    std::uint8_t SendBuffer[1024] = {};
+    bool RefreshOnConfig = true;
+    bool RefreshOnStatus = true;
 };
+
+// A frequency in MHz as the dialog shows it: the shortest decimal of up to 15 significant
+// digits, no trailing zeros, no group separators, with the locale's decimal separator.
+QString MHzText(double mhz, const QLocale& locale);
+
+// Reads a frequency in MHz typed with the locale's decimal separator. Group separators,
+// and a "." where the locale's separator is another, are refused.
+bool ParseMHz(const QString& text, const QLocale& locale, double& mhz);
 
 extern TFormRcvrPort* FormRcvrPort;

@@ -1,8 +1,8 @@
 #pragma once
 // Pseudo-terminals for the connection tests, and a minimal peer on the master side of
-// one: it can stay silent, echo every byte back (a loopback plug), or act as a
-// receiver that answers an Output request for the Configuration report, but only when
-// the PC side has set the line to the peer's own rate.
+// one: it can stay silent, act as a receiver that answers an Output request for the
+// Configuration report, or send NMEA only, in the last two cases only while the PC side
+// has set the line to the peer's own rate.
 
 #include "proto/Diagproto.h"
 #include "proto/Memoutils.h"
@@ -112,7 +112,7 @@ inline std::vector<std::uint8_t> ConfigurationReportFrame(std::uint32_t nmeaFlag
 class PeerOnPty {
 public:
     // Receiver answers requests; Nmea ignores them and sends a $GP sentence at every Serve.
-    enum class Mode { Silent, Echo, Receiver, Nmea };
+    enum class Mode { Silent, Receiver, Nmea };
 
     PeerOnPty(Pty& pty, Mode mode, std::uint32_t rate = 19200)
         : pty_(pty), mode_(mode), rate_(rate) {}
@@ -123,10 +123,6 @@ public:
         received_.insert(received_.end(), in.begin(), in.end());
         switch (mode_) {
         case Mode::Silent:
-            return;
-        case Mode::Echo:
-            if (!in.empty())
-                pty_.Write(in.data(), in.size());
             return;
         case Mode::Receiver:
             if (pty_.LineRate() != rate_)

@@ -1,0 +1,332 @@
+// The Receiver Setup dialog with real widgets: its controls, how reports fill them, the
+// frequency text, and Apply's refusal of a bad frequency before anything is sent.
+// The dialogue with a simulated receiver is in Connection_test.cpp.
+
+#include "proto/Memoutils.h"
+#include "tests/connect/Ptypeer.h"
+#include "tests/connect/Windows.h"
+
+#include <gtest/gtest.h>
+
+#include <QLocale>
+
+#include <climits>
+#include <vector>
+
+namespace {
+
+struct SetupControls {
+    QComboBox* baud = Child<QComboBox>(FormRcvrPort, "ComboBoxBaudRate");
+    QComboBox* nav = Child<QComboBox>(FormRcvrPort, "ComboBoxNavRate");
+    QToolButton* gga = Child<QToolButton>(FormRcvrPort, "ButtonGGA");
+    QToolButton* gsa = Child<QToolButton>(FormRcvrPort, "ButtonGSA");
+    QToolButton* zda = Child<QToolButton>(FormRcvrPort, "ButtonZDA");
+    QToolButton* vtg = Child<QToolButton>(FormRcvrPort, "ButtonVTG");
+    QToolButton* rmc = Child<QToolButton>(FormRcvrPort, "ButtonRMC");
+    QToolButton* waasOn = Child<QToolButton>(FormRcvrPort, "ButtonWAASON");
+    QToolButton* waasOff = Child<QToolButton>(FormRcvrPort, "ButtonWAASOFF");
+    QToolButton* corrOn = Child<QToolButton>(FormRcvrPort, "ButtonCorrectionsOn");
+    QToolButton* corrOff = Child<QToolButton>(FormRcvrPort, "ButtonCorrectionsOff");
+    QToolButton* dflt = Child<QToolButton>(FormRcvrPort, "ButtonDflt");
+    QToolButton* alt = Child<QToolButton>(FormRcvrPort, "ButtonAlt");
+    QLineEdit* freq = Child<QLineEdit>(FormRcvrPort, "EditChannelNum");
+    QPushButton* ok = Child<QPushButton>(FormRcvrPort, "ButtonOK");
+    QPushButton* apply = Child<QPushButton>(FormRcvrPort, "ButtonApply");
+
+    // NMEA toggles down, as a flag word.
+    std::uint32_t Nmea() const {
+        std::uint32_t f = 0;
+        const QToolButton* b[] = {gga, gsa, zda, vtg, rmc};
+        for (int i = 0; i < 5; ++i)
+            if (b[i]->isChecked())
+                f |= 1u << i;
+        return f;
+    }
+};
+
+std::vector<std::uint8_t> ConfigReport(std::uint32_t nmea, std::uint32_t binary,
+                                       std::uint8_t navRate, std::size_t payloadLen = 124) {
+    std::vector<std::uint8_t> payload(payloadLen, 0);
+    if (payloadLen > kCfgNavRate) {
+        PutLE32(payload.data() + kCfgBinaryFlags, binary);
+        PutLE32(payload.data() + kCfgNmeaFlags, nmea);
+        payload[kCfgNavRate] = navRate;
+    }
+    std::vector<std::uint8_t> frame(payloadLen + kFrameOverhead);
+    frame.resize(BuildMsg(kMsgConfigReport, payload.data(), payload.size(), frame.data()));
+    return frame;
+}
+
+std::vector<std::uint8_t> CorrectionsReport(std::uint8_t waas, std::uint8_t corrections,
+                                            std::uint8_t freqMode, std::int32_t channel,
+                                            std::size_t payloadLen = 72) {
+    std::vector<std::uint8_t> payload(payloadLen, 0);
+    if (payloadLen > kCorrCorrectionsState) {
+        PutLE32(payload.data() + kCorrChannel, static_cast<std::uint32_t>(channel));
+        payload[kCorrFrequencyMode] = freqMode;
+        payload[kCorrWaasState] = waas;
+        payload[kCorrCorrectionsState] = corrections;
+    }
+    std::vector<std::uint8_t> frame(payloadLen + kFrameOverhead);
+    frame.resize(BuildMsg(kMsgCorrectionsReport, payload.data(), payload.size(), frame.data()));
+    return frame;
+}
+
+void Deliver(const std::vector<std::uint8_t>& frame) {
+    FormRcvrPort->OnReceiverReport(frame.data(), static_cast<int>(frame.size()));
+}
+
+TEST(ReceiverSetupDialog, StartsFromItsInitialMembers) {
+    TestWindows w({});
+    SetupControls c;
+    EXPECT_EQ(FormRcvrPort->windowTitle(), "Receiver Setup");
+    ASSERT_EQ(c.baud->count(), 4);
+    EXPECT_EQ(c.baud->itemText(0), "4800");
+    EXPECT_EQ(c.baud->currentText(), "19200");
+    ASSERT_EQ(c.nav->count(), 2);
+    EXPECT_EQ(c.nav->itemText(1), "5");
+    EXPECT_EQ(c.nav->currentText(), "1");
+    EXPECT_EQ(c.Nmea(), 0u);
+    EXPECT_FALSE(c.waasOn->isChecked());
+    EXPECT_TRUE(c.waasOff->isChecked());
+    EXPECT_TRUE(c.corrOn->isChecked());
+    EXPECT_FALSE(c.corrOff->isChecked());
+    EXPECT_TRUE(c.dflt->isChecked());
+    EXPECT_FALSE(c.alt->isChecked());
+    EXPECT_TRUE(c.freq->text().isEmpty());
+    EXPECT_FALSE(c.freq->isEnabled());
+    // The binary-message panel is hidden and the bottom part has taken its place.
+    QWidget* bin = Child<QWidget>(FormRcvrPort, "PanelBinMsgs");
+    QWidget* bottom = Child<QWidget>(FormRcvrPort, "PanelBottom");
+    EXPECT_TRUE(bin->isHidden());
+    EXPECT_EQ(bottom->y(), bin->y());
+    EXPECT_LE(bottom->geometry().bottom(), FormRcvrPort->height());
+}
+
+TEST(ReceiverSetupDialog, TogglesOfAGroupCanAllBeUp) {
+    TestWindows w({});
+    SetupControls c;
+    c.waasOn->click();
+    EXPECT_TRUE(c.waasOn->isChecked());
+    EXPECT_FALSE(c.waasOff->isChecked());
+    c.waasOn->click();
+    EXPECT_FALSE(c.waasOn->isChecked());
+    EXPECT_FALSE(c.waasOff->isChecked());
+    c.corrOff->click();
+    EXPECT_FALSE(c.corrOn->isChecked());
+    EXPECT_TRUE(c.corrOff->isChecked());
+    c.gga->click();
+    c.rmc->click();
+    EXPECT_EQ(c.Nmea(), kNmeaGGA | kNmeaRMC);
+    // Alternate enables the frequency field, Default disables it; neither touches it.
+    c.freq->setText("1550");
+    c.alt->click();
+    EXPECT_TRUE(c.freq->isEnabled());
+    EXPECT_FALSE(c.dflt->isChecked());
+    c.dflt->click();
+    EXPECT_FALSE(c.freq->isEnabled());
+    EXPECT_EQ(c.freq->text(), "1550");
+}
+
+TEST(ReceiverSetupDialog, FirstReportOfEachKindFillsTheControlsLaterOnesOnlyTheMembers) {
+    TestWindows w({});
+    SetupControls c;
+    Deliver(ConfigReport(kNmeaGGA | kNmeaRMC, 0x2F, 5));
+    EXPECT_EQ(c.Nmea(), kNmeaGGA | kNmeaRMC);
+    EXPECT_EQ(c.nav->currentText(), "5");
+    EXPECT_EQ(c.baud->currentText(), "19200");
+    Deliver(CorrectionsReport(1, 1, 1, 41000));
+    EXPECT_TRUE(c.waasOn->isChecked());
+    EXPECT_TRUE(c.corrOff->isChecked());
+    EXPECT_TRUE(c.alt->isChecked());
+    EXPECT_EQ(c.freq->text(), "1545.5");
+    EXPECT_TRUE(c.freq->isEnabled());
+
+    // The user edits; the receiver reports again on its own: the edits stay.
+    c.gsa->click();
+    c.freq->setText("1550");
+    Deliver(ConfigReport(kNmeaZDA, 0, 1));
+    Deliver(CorrectionsReport(0, 0, 0, 0));
+    EXPECT_EQ(c.Nmea(), kNmeaGGA | kNmeaGSA | kNmeaRMC);
+    EXPECT_EQ(c.nav->currentText(), "5");
+    EXPECT_EQ(c.freq->text(), "1550");
+    // ... while the members took the reports in.
+    FormRcvrPort->ShowSettings();
+    EXPECT_EQ(c.Nmea(), kNmeaZDA);
+    EXPECT_EQ(c.nav->currentText(), "1");
+    EXPECT_TRUE(c.dflt->isChecked());
+    EXPECT_TRUE(c.freq->text().isEmpty());
+    EXPECT_FALSE(c.freq->isEnabled());
+
+    // Request lets the next report of each kind refresh the controls again.
+    FormRcvrPort->RequestSettings();
+    Deliver(ConfigReport(kNmeaVTG, 0, 5));
+    EXPECT_EQ(c.Nmea(), kNmeaVTG);
+}
+
+TEST(ReceiverSetupDialog, WaasNotAvailableDisablesItsButtonsForGood) {
+    TestWindows w({});
+    SetupControls c;
+    Deliver(CorrectionsReport(2, 0, 0, 0));
+    EXPECT_FALSE(c.waasOn->isChecked());
+    EXPECT_TRUE(c.waasOff->isChecked());
+    EXPECT_FALSE(c.waasOn->isEnabled());
+    EXPECT_FALSE(c.waasOff->isEnabled());
+    FormRcvrPort->RequestSettings();
+    Deliver(CorrectionsReport(1, 0, 0, 0));
+    EXPECT_TRUE(c.waasOn->isChecked());
+    EXPECT_FALSE(c.waasOff->isChecked());
+    EXPECT_FALSE(c.waasOn->isEnabled());
+    EXPECT_FALSE(c.waasOff->isEnabled());
+}
+
+TEST(ReceiverSetupDialog, ReportsThatAreTooShortOrOddNeverBendTheControls) {
+    TestWindows w({});
+    SetupControls c;
+    // Too short for the fields read: ignored, and the next good report still refreshes.
+    Deliver(ConfigReport(kNmeaGGA, 0, 5, 30));
+    Deliver(CorrectionsReport(1, 0, 1, 7, 71));
+    EXPECT_EQ(c.Nmea(), 0u);
+    EXPECT_EQ(c.nav->currentText(), "1");
+    EXPECT_TRUE(c.dflt->isChecked());
+    std::vector<std::uint8_t> tiny = {'$', 'x', 4};
+    Deliver(tiny);
+    FormRcvrPort->OnReceiverReport(nullptr, 0);
+    Deliver(ConfigReport(0xFFFFFFFF, 0xFFFFFFFF, 7, 31));
+    // Every NMEA toggle down; a navigation rate other than 5 shows as 1.
+    EXPECT_EQ(c.Nmea(), 0x1Fu);
+    EXPECT_EQ(c.nav->currentText(), "1");
+    Deliver(CorrectionsReport(0xFF, 0xFF, 0xFF, INT_MIN));
+    EXPECT_TRUE(c.corrOff->isChecked());
+    EXPECT_TRUE(c.alt->isChecked());
+    EXPECT_EQ(c.freq->text(), "-1072216.824");
+    EXPECT_FALSE(c.waasOn->isEnabled());
+    // A port rate outside the offered ones shows the default entry.
+    PortBaudRate = 57600;
+    FormRcvrPort->RequestSettings();
+    Deliver(ConfigReport(0, 0, 1));
+    EXPECT_EQ(c.baud->currentText(), "19200");
+    PortBaudRate = 19200;
+}
+
+TEST(ReceiverSetupDialog, FrequencyTextIsTheShortestDecimalInTheUsersLocale) {
+    const QLocale en(QLocale::English, QLocale::UnitedStates);
+    const QLocale de(QLocale::German, QLocale::Germany);
+    struct Case {
+        std::int32_t channel;
+        const char* text;
+    };
+    const Case cases[] = {
+        {41000, "1545.5"},         {0, "1525"},      {1, "1525.0005"},
+        {-1, "1524.9995"},         {2000, "1526"},   {INT_MAX, "1075266.8235"},
+        {INT_MIN, "-1072216.824"}, {3, "1525.0015"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.channel);
+        const QString text = MHzText(ChannelToMHz(c.channel), en);
+        EXPECT_EQ(text, c.text);
+        QString german = QString(c.text).replace('.', ',');
+        EXPECT_EQ(MHzText(ChannelToMHz(c.channel), de), german);
+        // What is shown reads back as the same channel.
+        double mhz = 0;
+        std::int32_t channel = 0;
+        ASSERT_TRUE(ParseMHz(german, de, mhz));
+        ASSERT_TRUE(MHzToChannel(mhz, channel));
+        EXPECT_NEAR(channel, c.channel, 1);
+    }
+
+    double mhz = 0;
+    EXPECT_TRUE(ParseMHz(" 1545.5 ", en, mhz));
+    EXPECT_EQ(mhz, 1545.5);
+    EXPECT_TRUE(ParseMHz("1.5455e3", en, mhz));
+    EXPECT_EQ(mhz, 1545.5);
+    for (const char* bad : {"", " ", "abc", "1545.5x", "1,545.5", "1545,5", "--1"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(ParseMHz(bad, en, mhz));
+    }
+    // In a locale with a decimal comma a point is no separator at all.
+    EXPECT_FALSE(ParseMHz("1545.5", de, mhz));
+    EXPECT_FALSE(ParseMHz("1.545,5", de, mhz));
+}
+
+TEST(ReceiverSetupDialog, BadAlternateFrequencyIsRefusedBeforeAnythingIsSent) {
+    Pty line;
+    ASSERT_TRUE(line.ok());
+    TestWindows w({line.path()});
+    SetupControls c;
+    NoteCatcher notes;
+    Child<QPushButton>(FormPort, "ButtonApply")->click();
+    ASSERT_TRUE(CommPort.IsOpen());
+    FormRcvrPort->ShowOver(OuterRect(*FormMain));
+    line.ReadAll(50); // the two requests of ShowOver
+    c.alt->click();
+    c.baud->setCurrentIndex(1);
+    for (const char* text : {"", "abc", "1545,5", "9999999"}) {
+        SCOPED_TRACE(text);
+        c.freq->setText(text);
+        c.ok->click();
+        ASSERT_FALSE(notes.texts.empty());
+        EXPECT_EQ(notes.texts.back(),
+                  QString("'%1' is not a valid floating point value").arg(text));
+        EXPECT_TRUE(FormRcvrPort->isVisible());
+        EXPECT_TRUE(line.ReadAll(20).empty());
+    }
+    EXPECT_EQ(notes.texts.size(), 4u);
+    EXPECT_EQ(PortBaudRate, 19200);
+    EXPECT_EQ(line.LineRate(), 19200u);
+
+    // Once the frequency is a number, Apply goes through and OK hides the dialog.
+    c.freq->setText("1545.5");
+    c.baud->setCurrentIndex(2);
+    c.ok->click();
+    EXPECT_EQ(notes.texts.size(), 4u);
+    EXPECT_FALSE(FormRcvrPort->isVisible());
+    EXPECT_EQ(line.ReadAll(50).size(), 11u + 18u + 44u);
+}
+
+TEST(ReceiverSetupDialog, FrequencyIsShownAndReadWithTheLocalesDecimalComma) {
+    Pty line;
+    ASSERT_TRUE(line.ok());
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    {
+        TestWindows w({line.path()});
+        SetupControls c;
+        NoteCatcher notes;
+        Child<QPushButton>(FormPort, "ButtonApply")->click();
+        Deliver(CorrectionsReport(0, 0, 1, 41000));
+        EXPECT_EQ(c.freq->text(), "1545,5");
+        c.freq->setText("1550,25");
+        c.apply->click();
+        EXPECT_TRUE(notes.texts.empty());
+        const std::vector<std::uint8_t> sent = line.ReadAll(50);
+        ASSERT_EQ(sent.size(), 11u + 18u + 44u);
+        // Channel (1550.25 - 1525) * 2000 = 50500 = 0xC544.
+        EXPECT_EQ(std::vector<std::uint8_t>(sent.begin() + 11 + 6, sent.begin() + 11 + 12),
+                  (std::vector<std::uint8_t>{1, 1, 0x44, 0xC5, 0, 0}));
+    }
+    QLocale::setDefault(saved);
+}
+
+TEST(ReceiverSetupDialog, RequestAndApplyWithNoPortOpen) {
+    TestWindows w({});
+    SetupControls c;
+    NoteCatcher notes;
+    // Requests to a closed port go nowhere and say nothing.
+    FormRcvrPort->ShowOver(OuterRect(*FormMain));
+    EXPECT_TRUE(notes.texts.empty());
+    // A rate change cannot be made on a closed port: the user is told, nothing changes.
+    c.baud->setCurrentIndex(1);
+    c.apply->click();
+    ASSERT_EQ(notes.texts.size(), 1u);
+    EXPECT_EQ(notes.texts[0], "Error changing baud rate");
+    EXPECT_EQ(PortBaudRate, 19200);
+    EXPECT_EQ(Child<QComboBox>(FormPort, "ComboBoxBaudRate")->currentIndex(), 2);
+    // The same rate needs no change.
+    c.baud->setCurrentIndex(2);
+    c.apply->click();
+    EXPECT_EQ(notes.texts.size(), 1u);
+    FormRcvrPort->hide();
+}
+
+} // namespace

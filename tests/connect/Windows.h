@@ -1,0 +1,129 @@
+#pragma once
+// The program's windows for the connection window tests, created in start-up order over
+// a device list that the test controls: the extra ports it names and an empty sysfs
+// directory, never the machine's own serial ports. The main window's timer is stopped;
+// tests run its tick themselves so that a FakeClock can drive the search.
+
+#include "app/Clock.h"
+#include "app/Mainform.h"
+#include "connect/Portform.h"
+#include "loader/Loadsetupform.h"
+#include "proto/Port.h"
+#include "receiver/Rcvrportform.h"
+#include "ui/Aboutform.h"
+#include "ui/Helpform.h"
+#include "ui/Noteform.h"
+#include "ui/Waitform.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+// An empty directory that stands in for /sys/class/tty.
+class EmptySysfs {
+public:
+    EmptySysfs() {
+        char dir[] = "/tmp/kestrane-sysfs-XXXXXX";
+        if (mkdtemp(dir) != nullptr)
+            path_ = dir;
+    }
+    ~EmptySysfs() {
+        if (!path_.empty())
+            rmdir(path_.c_str());
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+class TestWindows {
+public:
+    explicit TestWindows(const std::vector<std::string>& ports) {
+        std::string joined;
+        for (const std::string& p : ports)
+            joined += (joined.empty() ? "" : ":") + p;
+        setenv(kExtraPortsVariable, joined.c_str(), 1);
+        CommPort.Close();
+        // No partial frame or line of an earlier test may run into this one.
+        DiagFramer.Reset();
+        LineFramer.Reset();
+        FormMain = new TFormMain();
+        FormMain->Timer->stop();
+        FormAbout = new TFormAbout();
+        FormPort = new TFormPort(nullptr, sysfs_.path());
+        FormRcvrPort = new TFormRcvrPort();
+        FormHelp = new TFormHelp();
+        FormNote = new TFormNote();
+        FormWait = new TFormWait();
+        FormLoadSetup = new TFormLoadSetup();
+        FormPort->SetClock(clock);
+    }
+    ~TestWindows() {
+        CommPort.Close();
+        Destroy(FormLoadSetup);
+        Destroy(FormWait);
+        Destroy(FormNote);
+        Destroy(FormHelp);
+        Destroy(FormRcvrPort);
+        Destroy(FormPort);
+        Destroy(FormAbout);
+        Destroy(FormMain);
+        unsetenv(kExtraPortsVariable);
+    }
+    TestWindows(const TestWindows&) = delete;
+    TestWindows& operator=(const TestWindows&) = delete;
+
+    FakeClock clock;
+
+private:
+    template <typename T> static void Destroy(T*& form) {
+        T* f = form;
+        form = nullptr;
+        delete f;
+    }
+    EmptySysfs sysfs_;
+};
+
+// Answers every modal note as soon as it is up, keeping its text.
+class NoteCatcher {
+public:
+    NoteCatcher() {
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr)
+                return;
+            const QLabel* label = dialog->findChild<QLabel*>("Label");
+            texts.push_back(label != nullptr ? label->text() : QString());
+            dialog->accept();
+        });
+        timer_.start();
+    }
+    std::vector<QString> texts;
+
+private:
+    QTimer timer_;
+};
+
+template <typename T> T* Child(QWidget* form, const char* name) {
+    return form->findChild<T*>(QString::fromLatin1(name));
+}
+
+inline void Pump() {
+    QCoreApplication::processEvents();
+}
