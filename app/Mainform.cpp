@@ -147,7 +147,18 @@ QString TFormMain::PanelText(int index) const {
 // Receive monitor
 
 void TFormMain::AddMemoLine(const QString& text) {
-    AddTimedLine(text, ui->Memo, memoLineLimit);
+    // Within a tick the lines are collected and shown together at its end, so the
+    // memo is laid out and repainted once per tick however many lines arrived.
+    pendingLines.append(TimedText(text));
+    if (!receiving)
+        FlushMemoLines();
+}
+
+void TFormMain::FlushMemoLines() {
+    if (pendingLines.isEmpty())
+        return;
+    AddLimitedLines(pendingLines, ui->Memo, memoLineLimit);
+    pendingLines.clear();
 }
 
 void TFormMain::TimerTimer() {
@@ -168,6 +179,7 @@ void TFormMain::TimerTimer() {
             if (LineFramer.ProcessByte(b))
                 HandleTextLine();
         }
+        FlushMemoLines();
         receiving = false;
     }
     if (FormPort != nullptr)
@@ -181,6 +193,7 @@ void TFormMain::HandleBinaryMessage() {
     const std::uint8_t id = frame[kFrameIdOffset];
     AddMemoLine(QStringLiteral("Proprietary ID ") + QString::number(id));
     lastMessageId = id;
+    FlushMemoLines(); // the recipient may open a window; the memo is up to date by then
     DispatchMsg(frame, DiagFramer.GetMsgLen());
 }
 

@@ -17,6 +17,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <cstdint>
 #include <cstdio>
@@ -104,10 +105,12 @@ private:
     void StopLogging();
     void LoggingFailed(const QString& what, int err);
     void PostNote(const QString& text);
+    void FlushMemoLines();
 
     QLabel* panel0 = nullptr;
     QLabel* panel1 = nullptr;
     bool receiving = false;
+    QStringList pendingLines; // memo lines of the running tick, shown at its end
 };
 
 extern TFormMain* FormMain;

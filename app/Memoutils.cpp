@@ -6,6 +6,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <cmath>
 
 #include "app/Timeutils.h"
@@ -28,30 +29,47 @@ int MemoLineCount(const QPlainTextEdit* memo) {
     return doc->isEmpty() ? 0 : doc->blockCount();
 }
 
-void AddLimitedLine(const QString& text, QPlainTextEdit* memo, int limit) {
-    if (memo == nullptr)
+void AddLimitedLines(const QStringList& texts, QPlainTextEdit* memo, int limit) {
+    if (memo == nullptr || texts.isEmpty())
         return;
     QTextDocument* doc = memo->document();
     // A display never undoes: an undo history would grow with every line shown.
     if (doc->isUndoRedoEnabled())
         doc->setUndoRedoEnabled(false);
 
+    // Lines that would be pushed out again by the later ones are never added.
+    const qsizetype first = limit > 0 && texts.size() > limit ? texts.size() - limit : 0;
+    const int adding = static_cast<int>(texts.size() - first);
+
+    // Deleting and appending are two edits, each confined to the lines it touches, so
+    // only those lines are laid out again; one edit spanning both would lay out the
+    // whole memo. The memo is repainted once after both, when control returns to the
+    // event loop. Cursor positions are set directly: moving by text units would lay
+    // lines out just to find them.
     QTextCursor cursor(doc);
-    cursor.beginEditBlock();
-    if (limit > 0) {
-        while (MemoLineCount(memo) >= limit) {
-            cursor.movePosition(QTextCursor::Start);
-            if (doc->blockCount() > 1)
-                cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
-            else
-                cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-            cursor.removeSelectedText();
-        }
+    const int held = MemoLineCount(memo);
+    const int excess = limit > 0 ? held + adding - limit : 0;
+    if (excess > 0 && held > 0) {
+        cursor.beginEditBlock();
+        cursor.setPosition(0);
+        const int end =
+            excess >= held ? doc->characterCount() - 1 : doc->findBlockByNumber(excess).position();
+        cursor.setPosition(end, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+        cursor.endEditBlock();
     }
-    cursor.movePosition(QTextCursor::End);
-    if (!doc->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(text);
+
+    cursor.beginEditBlock();
+    cursor.setPosition(doc->characterCount() - 1);
+    bool newLine = !doc->isEmpty();
+    for (qsizetype i = first; i < texts.size(); ++i) {
+        if (newLine)
+            cursor.insertBlock();
+        newLine = true;
+        // Keep the line's shaped glyphs: otherwise every repaint shapes every line again.
+        doc->lastBlock().layout()->setCacheEnabled(true);
+        cursor.insertText(texts[i]);
+    }
     cursor.endEditBlock();
 
     QScrollBar* bar = memo->verticalScrollBar();
@@ -59,9 +77,16 @@ void AddLimitedLine(const QString& text, QPlainTextEdit* memo, int limit) {
         bar->setValue(bar->maximum());
 }
 
-void AddTimedLine(const QString& text, QPlainTextEdit* memo, int limit) {
+void AddLimitedLine(const QString& text, QPlainTextEdit* memo, int limit) {
+    AddLimitedLines(QStringList{text}, memo, limit);
+}
+
+QString TimedText(const QString& text) {
     const std::string now = TimeOfDayText();
-    AddLimitedLine(QString::fromLatin1(now.data(), static_cast<qsizetype>(now.size())) +
-                       QStringLiteral(": ") + text,
-                   memo, limit);
+    return QString::fromLatin1(now.data(), static_cast<qsizetype>(now.size())) +
+           QStringLiteral(": ") + text;
+}
+
+void AddTimedLine(const QString& text, QPlainTextEdit* memo, int limit) {
+    AddLimitedLine(TimedText(text), memo, limit);
 }

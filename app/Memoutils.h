@@ -4,6 +4,7 @@
 // lines are its text blocks; the newest line is at the bottom.
 
 #include <QString>
+#include <QStringList>
 
 class QPlainTextEdit;
 
@@ -17,10 +18,18 @@ int MemoLineCount(const QPlainTextEdit* memo);
 
 // Appends text as the memo's new last line. If limit is greater than 0, the oldest
 // lines are deleted first for as long as the memo holds limit lines or more, so at
-// most limit lines remain; a limit of 0 or less keeps every line. Deleting and
-// appending form one edit, so the memo is laid out and repainted once. The newest
-// line is scrolled into view. The memo keeps no undo history of what it shows.
+// most limit lines remain; a limit of 0 or less keeps every line. The memo is
+// repainted once for both, and only the lines deleted or added are laid out again.
+// The newest line is scrolled into view. The memo keeps no undo history of what it
+// shows. text is one line (no line breaks).
 void AddLimitedLine(const QString& text, QPlainTextEdit* memo, int limit);
+
+// The same for several lines at once, in order: the memo ends as if AddLimitedLine
+// had been called for each, but is laid out and repainted once for all of them.
+void AddLimitedLines(const QStringList& texts, QPlainTextEdit* memo, int limit);
+
+// text prefixed by the local time of day ("HH:MM:SS") and ": ".
+QString TimedText(const QString& text);
 
 // AddLimitedLine of the local time of day ("HH:MM:SS"), ": " and text.
 void AddTimedLine(const QString& text, QPlainTextEdit* memo, int limit);

@@ -56,6 +56,21 @@ TEST(AddLimitedLine, NoLimitKeepsEveryLine) {
     }
 }
 
+TEST(AddLimitedLines, EndsAsIfEachLineHadBeenAddedInTurn) {
+    for (int limit : {0, 1, 3, 4, 10}) {
+        for (int held : {0, 2, 5}) {
+            QPlainTextEdit one;
+            QPlainTextEdit many;
+            Fill(one, held);
+            Fill(many, held);
+            const QStringList batch({"a", "", "c", "d"});
+            for (const QString& t : batch) AddLimitedLine(t, &one, limit);
+            AddLimitedLines(batch, &many, limit);
+            EXPECT_EQ(Lines(many), Lines(one)) << "limit " << limit << ", held " << held;
+        }
+    }
+}
+
 TEST(AddLimitedLine, KeepsNoUndoHistoryAndShowsTheNewestLine) {
     QPlainTextEdit memo;
     memo.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
