@@ -2,21 +2,354 @@
 
 #include "ui_Loadsetupform.h"
 
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFont>
+#include <QStyle>
+#include <QTimer>
+#include <cstring>
+
+#include "app/Mainform.h"
+#include "app/Memoutils.h"
+#include "connect/Portform.h"
+#include "proto/Memoutils.h"
+#include "proto/Port.h"
+#include "receiver/Rcvrportform.h"
+#include "ui/Helpform.h"
+
 TFormLoadSetup* FormLoadSetup = nullptr;
 
+// Software files of the receiver's engine are named 300*.gst or qx*.gst.
+const char* const TFormLoadSetup::kOpenDialogFilter =
+    "Kestrane Software (*.gst) (300*.gst qx*.gst QX*.gst)";
+
+namespace {
+
+constexpr int kRestIntervalMs = 1000;
+constexpr int kLoadIntervalMs = 1;
+
+// GPS engine load status of the Configuration report.
+constexpr std::uint8_t kEngineIdle = 0;
+constexpr std::uint8_t kEngineDownloading1 = 1;
+constexpr std::uint8_t kEngineDownloading2 = 2;
+constexpr std::uint8_t kEngineCyclePower = 3;
+constexpr std::uint8_t kEngineFailed1 = 4;
+constexpr std::uint8_t kEngineFailed2 = 12;
+
+// Writes a whole frame to the program's port; a closed port takes nothing, unnoticed.
+void WriteFrame(const std::uint8_t* frame, std::uint8_t length) {
+    CommPort.Write(frame, length);
+}
+
+} // namespace
+
 TFormLoadSetup::TFormLoadSetup(QWidget* parent)
-    : QWidget(parent, Qt::Window), ui(new Ui::TFormLoadSetup) {
+    // Minimise and maximise, no close box: a load must not be walked away from.
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowMinMaxButtonsHint),
+      ui(new Ui::TFormLoadSetup), sequence_(CommPort, SystemClock()) {
     ui->setupUi(this);
+
+    QFont warning = ui->PanelDoNotClose->font();
+    warning.setPixelSize(16);
+    warning.setBold(true);
+    ui->PanelDoNotClose->setFont(warning);
+    ui->PanelDoNotClose->hide();
+    ui->ButtonSoftwareFile->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+
+    OpenDialog = new QFileDialog(this, QStringLiteral("Open"));
+    OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog->setFileMode(QFileDialog::ExistingFile);
+    OpenDialog->setOption(QFileDialog::HideNameFilterDetails, true);
+    OpenDialog->setSizeGripEnabled(true);
+
+    Timer = new QTimer(this);
+    Timer->setInterval(kRestIntervalMs);
+    connect(Timer, &QTimer::timeout, this, &TFormLoadSetup::TimerTimer);
+    Timer->start();
+
+    connect(ui->ButtonSoftwareFile, &QToolButton::clicked, this,
+            &TFormLoadSetup::ButtonSoftwareFileClick);
+    connect(ui->ButtonLoad, &QPushButton::clicked, this, &TFormLoadSetup::ButtonLoadClick);
+    connect(ui->ButtonDone, &QPushButton::clicked, this, &TFormLoadSetup::ButtonDoneClick);
+    connect(ui->ButtonRequest, &QPushButton::clicked, this, &TFormLoadSetup::ButtonRequestClick);
+    connect(ui->ButtonHelp, &QPushButton::clicked, this, &TFormLoadSetup::ButtonHelpClick);
+
+    InstallHooks({});
 }
 
 TFormLoadSetup::~TFormLoadSetup() = default;
+
+void TFormLoadSetup::SetClock(Clock& clock, std::function<void(int)> pause) {
+    sequence_.SetClock(clock);
+    InstallHooks(std::move(pause));
+}
+
+void TFormLoadSetup::InstallHooks(std::function<void(int)> pause) {
+    LoadSequence::Hooks hooks;
+    hooks.ShowStatus = [this](const char* text) { ShowStatus(QString::fromLatin1(text)); };
+    hooks.ReopenPort = [this](std::uint32_t rate) { ReopenPort(rate); };
+    hooks.EndLoad = [this] { EndLoad(); };
+    hooks.Pause = std::move(pause);
+    sequence_.SetHooks(hooks);
+}
 
 void TFormLoadSetup::ShowOver(const WindowRect& rect) {
     if (!Positioned) {
         move(CentreOver(rect, frameGeometry().width(), frameGeometry().height(), true));
         Positioned = true;
     }
+    LoadEnded = false;
+    ConfirmRequested = false;
+    PowerCyclePending = false;
+    ui->LabelVersion->setText(QStringLiteral("Not Known"));
+    ui->PanelDoNotClose->hide();
+    RequestStatus();
+    OpenDialog->setNameFilter(QString::fromLatin1(kOpenDialogFilter));
+    ShowStatus(QStringLiteral("None"));
     show();
+    raise();
+    activateWindow();
 }
 
-void TFormLoadSetup::OnConfigurationReport(const std::uint8_t*, int) {}
+void TFormLoadSetup::ShowStatus(const QString& text) {
+    AddLimitedLine(text, ui->Memo, 1);
+    emit StatusShown(text);
+}
+
+QString TFormLoadSetup::StatusText() const {
+    return ui->Memo->toPlainText();
+}
+
+QString TFormLoadSetup::VersionText() const {
+    return ui->LabelVersion->text();
+}
+
+void TFormLoadSetup::RequestStatus() {
+    std::uint8_t frame[kRequestMsgLen + 1];
+    WriteFrame(frame, BuildRequestMsg(kMsgConfigReport, frame));
+}
+
+void TFormLoadSetup::RestoreOutputs() {
+    std::uint8_t frame[kPortConfigMsgLen];
+    const std::uint32_t rate = FormPort != nullptr ? FormPort->BaudRate : 19200;
+    WriteFrame(frame, BuildPortConfigMsg(0, BinaryFlags, NmeaFlags, rate, frame));
+}
+
+void TFormLoadSetup::ReopenPort(std::uint32_t baudRate) {
+    if (CommPort.IsOpen()) {
+        CommPort.Close();
+    }
+    const std::string device = FormPort != nullptr ? FormPort->DeviceName : PortDeviceName;
+    if (!CommPort.Open(device.c_str(), baudRate, 0)) {
+        ShowStatus(QStringLiteral("Error Changing Baud Rate"));
+    }
+}
+
+void TFormLoadSetup::SetMainPoll(bool running) {
+    if (FormMain != nullptr && FormMain->Timer != nullptr) {
+        if (running) {
+            FormMain->Timer->start();
+        } else {
+            FormMain->Timer->stop();
+        }
+    }
+}
+
+void TFormLoadSetup::SetMainWindowEnabled(bool enabled) {
+    if (FormMain != nullptr) {
+        FormMain->setEnabled(enabled);
+    }
+    // The Open Port and Receiver Setup dialogs may be open beside this one; what they
+    // would send or open must not cut into the loader's dialogue, so they wait too.
+    if (FormPort != nullptr) {
+        FormPort->setEnabled(enabled);
+    }
+    if (FormRcvrPort != nullptr) {
+        FormRcvrPort->setEnabled(enabled);
+    }
+}
+
+void TFormLoadSetup::SetStayOnTop(bool on) {
+    // Changing the window's flags hides it; show it again where it was.
+    const bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    if (visible) {
+        show();
+    }
+}
+
+void TFormLoadSetup::ButtonLoadClick() {
+    if (loadActive_) {
+        ShowStatus(QStringLiteral("Cancelled"));
+        EndLoad();
+        return;
+    }
+    FileName = ui->EditFileName->text();
+    // Reads and checks the whole file; a file that cannot be sent as it stands shows
+    // "Error opening file" and nothing starts.
+    if (!sequence_.OpenSoftwareFile(QFile::encodeName(FileName).toStdString())) {
+        return;
+    }
+    SetMainPoll(false);
+    Timer->setInterval(kLoadIntervalMs);
+    Timer->start();
+    ui->ButtonLoad->setEnabled(false);
+    ui->ButtonDone->setEnabled(false);
+    ui->ButtonRequest->setEnabled(false);
+    ui->PanelDoNotClose->show();
+    ui->PanelDoNotClose->raise();
+    SetMainWindowEnabled(false);
+    SetStayOnTop(true);
+    loadActive_ = true;
+    sequence_.Start(FormPort != nullptr ? FormPort->BaudRate : 19200);
+}
+
+void TFormLoadSetup::TimerTimer() {
+    sequence_.TimerTimer();
+}
+
+void TFormLoadSetup::EndLoad() {
+    // Every path out of a load comes here; only the first restores anything.
+    if (!loadActive_) {
+        return;
+    }
+    loadActive_ = false;
+    const std::uint32_t savedBaudRate = sequence_.SavedRate();
+    sequence_.Finish();
+
+    SetMainPoll(true);
+    Timer->stop();
+    ui->ButtonLoad->setText(QStringLiteral("Load"));
+    ui->ButtonLoad->setEnabled(true);
+    ui->ButtonDone->setEnabled(true);
+    ui->ButtonRequest->setEnabled(true);
+    ui->PanelDoNotClose->hide();
+    SetMainWindowEnabled(true);
+    SetStayOnTop(false);
+
+    if (savedBaudRate != LoadSequence::kLoaderBaudRate) {
+        ReopenPort(savedBaudRate);
+    }
+    // The main window's port panel shows whether the port is open again.
+    NotifyPortChanged();
+
+    // Outputs back, SYS on in addition so the engine's status keeps coming.
+    std::uint8_t frame[kPortConfigMsgLen];
+    const std::uint32_t rate = FormPort != nullptr ? FormPort->BaudRate : savedBaudRate;
+    WriteFrame(frame, BuildPortConfigMsg(0, BinaryFlags | kBinSYS, NmeaFlags, rate, frame));
+    LoadEnded = true;
+    RequestStatus();
+}
+
+void TFormLoadSetup::OnConfigurationReport(const std::uint8_t* frame, int len) {
+    ConfigurationReport report;
+    if (!ReadConfigurationReport(frame, len, report)) {
+        return; // another id, or too short to carry the fields read here
+    }
+    VersionMajor = report.versionMajor;
+    VersionMinor = report.versionMinor;
+    EngineStatus = report.engineLoadStatus;
+    BinaryFlags = report.binaryFlags;
+    NmeaFlags = report.nmeaFlags;
+    std::memcpy(VersionSuffix, report.versionSuffix, sizeof VersionSuffix);
+    VersionSuffix[3] = '\0';
+
+    // The suffix is shown up to its first zero; a byte that is not a printable
+    // character shows as "?".
+    QString suffix;
+    for (int i = 0; i < 3 && VersionSuffix[i] != '\0'; ++i) {
+        const char c = VersionSuffix[i];
+        suffix += (c >= 0x20 && c < 0x7F) ? QChar::fromLatin1(c) : QChar(u'?');
+    }
+    ui->LabelVersion->setText(
+        QStringLiteral("%1.%2%3").arg(VersionMajor).arg(VersionMinor).arg(suffix));
+
+    switch (EngineStatus) {
+    case kEngineIdle:
+        if (LoadEnded) {
+            LoadEnded = false;
+            ShowStatus(QStringLiteral("Cycle Power Now"));
+            PowerCyclePending = true;
+        }
+        if (ConfirmRequested) {
+            ConfirmRequested = false;
+            ShowStatus(QStringLiteral("Done"));
+        }
+        RestoreOutputs();
+        break;
+    case kEngineDownloading1:
+    case kEngineDownloading2:
+        // No Output configuration here: SYS, forced on at the end of the load, stays on
+        // so the engine's progress keeps coming.
+        ShowStatus(QStringLiteral("Downloading to GPS Engine"));
+        break;
+    case kEngineCyclePower:
+        ShowStatus(QStringLiteral("Cycle Power Now"));
+        RestoreOutputs();
+        break;
+    case kEngineFailed1:
+    case kEngineFailed2:
+        ShowStatus(QStringLiteral("Failed GPS Engine download"));
+        RestoreOutputs();
+        break;
+    default:
+        break;
+    }
+}
+
+void TFormLoadSetup::ButtonSoftwareFileClick() {
+    const bool chosen =
+        OpenDialog->exec() == QDialog::Accepted && !OpenDialog->selectedFiles().isEmpty();
+    SoftwareFileChosen(chosen, chosen ? OpenDialog->selectedFiles().constFirst() : QString());
+}
+
+void TFormLoadSetup::SoftwareFileChosen(bool chosen, const QString& path) {
+    if (chosen) {
+        ui->EditFileName->setText(path);
+        ui->ButtonLoad->setEnabled(true);
+    }
+    // The extension is checked here only; a path typed in is taken as it stands.
+    if (ui->EditFileName->text().toLower().contains(QStringLiteral(".gst"))) {
+        ui->ButtonLoad->setEnabled(true);
+    } else {
+        ui->EditFileName->setText(QStringLiteral("Invalid File Type"));
+        ui->ButtonLoad->setEnabled(false);
+    }
+}
+
+void TFormLoadSetup::ButtonDoneClick() {
+    // Close is disabled while a load runs; a load is only ever ended by EndLoad.
+    if (loadActive_) {
+        return;
+    }
+    Timer->stop();
+    hide();
+}
+
+void TFormLoadSetup::ButtonRequestClick() {
+    if (PowerCyclePending) {
+        PowerCyclePending = false;
+        ConfirmRequested = true;
+    }
+    RequestStatus();
+}
+
+void TFormLoadSetup::ButtonHelpClick() {
+    if (FormHelp != nullptr) {
+        FormHelp->ShowLoadingHelp(OuterRect(*this));
+    }
+}
+
+void TFormLoadSetup::closeEvent(QCloseEvent* event) {
+    // The window offers no close box, but a window manager may close it anyway: never
+    // in the middle of a load, and otherwise as Close does.
+    if (loadActive_) {
+        event->ignore();
+        return;
+    }
+    ButtonDoneClick();
+    event->accept();
+}

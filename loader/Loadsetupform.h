@@ -1,12 +1,36 @@
 #pragma once
-// The Load Software dialog. For now it only receives the Configuration reports that
-// the Receiver Setup dialog passes on, and does nothing with them yet.
+// The Load Software dialog: loads new software into the receiver's GPS engine.
+//
+// It shows the software version the receiver reports, lets the user pick a software
+// file (.gst) and runs the loading sequence (loader/Loadsequence.h) on the serial port.
+// While a load runs the dialog owns the port alone: the main window's poll is stopped
+// and the main window disabled, the dialog stays on top with its warning panel shown,
+// and its 1 ms timer drives the sequence. Every end of a load, completed, timed out or
+// cancelled, goes through EndLoad exactly once: the port back at its rate, the poll
+// and the main window back, the receiver's outputs restored (with SYS on, so its
+// status keeps coming) and its status asked for.
+//
+// After a load the dialog follows the GPS engine through the Configuration reports
+// that the Receiver Setup dialog passes on: "Downloading to GPS Engine" while the
+// engine takes the software in, then "Cycle Power Now"; after the power cycle, Request
+// brings "Done" and the new version.
+//
+// The only way to stop a load early is to pick a file again and press Load:
+// "Cancelled".
 
+#include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
+#include "app/Clock.h"
+#include "loader/Loadsequence.h"
 #include "ui/Windowrect.h"
+
+class QCloseEvent;
+class QFileDialog;
+class QTimer;
 
 namespace Ui {
 class TFormLoadSetup;
@@ -18,14 +42,83 @@ public:
     explicit TFormLoadSetup(QWidget* parent = nullptr);
     ~TFormLoadSetup() override;
 
-    // Shows the dialog modelessly; placed over rect on its first showing only.
+    // Shows the dialog modelessly; placed over rect on its first showing only. Starts
+    // a fresh after-load dialogue and asks the receiver for its status.
     void ShowOver(const WindowRect& rect);
+    // The status line: only the newest text is kept.
+    void ShowStatus(const QString& text);
+    // Output request for the Configuration report.
+    void RequestStatus();
+    // Output configuration command with the flags of the last Configuration report and
+    // the Open Port dialog's rate.
+    void RestoreOutputs();
+    // Closes the port if open and opens the Open Port dialog's device at baudRate. A
+    // failure shows "Error Changing Baud Rate"; a running load goes on regardless.
+    void ReopenPort(std::uint32_t baudRate);
+    // The common end of every load; does nothing when no load runs.
+    void EndLoad();
     // Report handler reached through the Receiver Setup dialog; acts on id 4 only.
     void OnConfigurationReport(const std::uint8_t* frame, int len);
 
+    // Handlers.
+    void ButtonSoftwareFileClick();
+    void ButtonLoadClick();
+    void ButtonDoneClick();
+    void ButtonRequestClick();
+    void ButtonHelpClick();
+    void TimerTimer();
+
+    // What ButtonSoftwareFileClick does once OpenDialog has returned: chosen tells
+    // whether the user picked a file, path is the file. Tests choose files through it.
+    void SoftwareFileChosen(bool chosen, const QString& path);
+
+    // The clock of the load's waits; pause, if given, replaces the sleeps between
+    // clock readings of the two blocking waits (a FakeClock is moved on there).
+    void SetClock(Clock& clock, std::function<void(int milliseconds)> pause = {});
+
+    // The open-file dialog of ButtonSoftwareFile and its filter.
+    QFileDialog* OpenDialog = nullptr;
+    static const char* const kOpenDialogFilter;
+    // Drives the sequence: 1000 ms at rest (it then does nothing), 1 ms during a load.
+    QTimer* Timer = nullptr;
+
+    // For the windows and tests that watch the dialog.
+    bool LoadRunning() const { return loadActive_; }
+    const LoadSequence& Sequence() const { return sequence_; }
+    QString StatusText() const;
+    QString VersionText() const;
+    QString FileName; // the path taken from EditFileName at Load
+
+    // From the last Configuration report.
+    std::uint8_t VersionMajor = 0;
+    std::uint8_t VersionMinor = 0;
+    char VersionSuffix[4] = {};
+    std::uint8_t EngineStatus = 0;
+    std::uint32_t BinaryFlags = 0;
+    std::uint32_t NmeaFlags = 0;
+
+    // The after-load dialogue.
+    bool LoadEnded = false;         // the next idle status asks for a power cycle
+    bool PowerCyclePending = false; // "Cycle Power Now" has been shown after a load
+    bool ConfirmRequested = false;  // Request pressed while a power cycle was pending
+
+signals:
+    // Every text the status line shows, in order.
+    void StatusShown(const QString& text);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    void InstallHooks(std::function<void(int milliseconds)> pause);
+    void SetStayOnTop(bool on);
+    void SetMainPoll(bool running);
+    void SetMainWindowEnabled(bool enabled);
+
     std::unique_ptr<Ui::TFormLoadSetup> ui;
     bool Positioned = false;
+    bool loadActive_ = false;
+    LoadSequence sequence_;
 };
 
 extern TFormLoadSetup* FormLoadSetup;

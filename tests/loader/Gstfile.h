@@ -37,27 +37,6 @@ inline GeneratedGst MakeGst(int count, int maxBytes = 98, std::uint32_t seed = 1
     return g;
 }
 
-// count lines of exactly `bytes` data bytes each.
-inline GeneratedGst MakeFixedGst(int count, int bytes, std::uint32_t seed = 777) {
-    static const char digits[] = "0123456789ABCDEF";
-    GeneratedGst g;
-    std::uint32_t x = seed;
-    for (int i = 0; i < count; ++i) {
-        std::string line = ":";
-        std::string record = ";";
-        for (int b = 0; b < bytes; ++b) {
-            x = x * 1664525u + 1013904223u;
-            const std::uint8_t byte = static_cast<std::uint8_t>(x >> 24);
-            line += digits[byte >> 4];
-            line += digits[byte & 15];
-            record += static_cast<char>(byte);
-        }
-        g.text += line + "\r\n";
-        g.records.push_back(record);
-    }
-    return g;
-}
-
 inline bool WriteTextFile(const std::string& path, const std::string& text) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) {

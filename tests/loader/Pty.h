@@ -3,10 +3,8 @@
 // its path, the test plays the receiver on the master side.
 
 #include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -54,30 +52,6 @@ public:
                 break;
             }
             done += static_cast<std::size_t>(n);
-        }
-    }
-
-    // The line rate that the slave side has set, in bits per second (0 if unknown).
-    std::uint32_t Baud() const {
-        termios t{};
-        if (tcgetattr(master_, &t) != 0) {
-            return 0;
-        }
-        switch (cfgetospeed(&t)) {
-        case B4800:
-            return 4800;
-        case B9600:
-            return 9600;
-        case B19200:
-            return 19200;
-        case B38400:
-            return 38400;
-        case B57600:
-            return 57600;
-        case B115200:
-            return 115200;
-        default:
-            return 0;
         }
     }
 
