@@ -1,5 +1,8 @@
 #include "app/Startup.h"
 
+#include <QApplication>
+#include <QIcon>
+
 #include "app/Mainform.h"
 #include "connect/Portform.h"
 #include "loader/Loadsetupform.h"
@@ -8,6 +11,16 @@
 #include "ui/Helpform.h"
 #include "ui/Noteform.h"
 #include "ui/Waitform.h"
+
+void SetApplicationIdentity() {
+    // The icon lives in the forms library, which is static: register its resources.
+    Q_INIT_RESOURCE(Appicon);
+    QApplication::setApplicationName(QStringLiteral("kestrane-utility"));
+    QApplication::setApplicationVersion(QStringLiteral(KESTRANE_VERSION));
+    QApplication::setOrganizationName(QStringLiteral("Kestrane"));
+    QApplication::setDesktopFileName(QStringLiteral("org.kestrane.ReceiverUtility"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/org.kestrane.ReceiverUtility.svg")));
+}
 
 void CreateWindows() {
     FormMain = new TFormMain();

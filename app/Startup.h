@@ -6,6 +6,10 @@
 // constructor has it show the port's initial state, and the Receiver Setup dialog
 // registers itself for the receiver's reports when it is built.
 
+// Gives the application its name, version, desktop entry and window icon, the same
+// ones the installed desktop entry and package carry.
+void SetApplicationIdentity();
+
 // Creates every window and sets its global instance (FormMain, FormAbout, ...).
 void CreateWindows();
 

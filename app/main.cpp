@@ -11,6 +11,7 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    SetApplicationIdentity();
     try {
         CreateWindows();
         // The run ends when the main window closes, whatever other windows are open.
