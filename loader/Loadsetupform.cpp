@@ -236,10 +236,13 @@ void TFormLoadSetup::EndLoad() {
     // The main window's port panel shows whether the port is open again.
     NotifyPortChanged();
 
-    // Outputs back, SYS on in addition so the engine's status keeps coming.
-    std::uint8_t frame[kPortConfigMsgLen];
-    const std::uint32_t rate = FormPort != nullptr ? FormPort->BaudRate : savedBaudRate;
-    WriteFrame(frame, BuildPortConfigMsg(0, BinaryFlags | kBinSYS, NmeaFlags, rate, frame));
+    // Outputs back, SYS on in addition so the engine's status keeps coming; only with
+    // the receiver's own flags, never with flags no report has given.
+    if (FlagsKnown) {
+        std::uint8_t frame[kPortConfigMsgLen];
+        const std::uint32_t rate = FormPort != nullptr ? FormPort->BaudRate : savedBaudRate;
+        WriteFrame(frame, BuildPortConfigMsg(0, BinaryFlags | kBinSYS, NmeaFlags, rate, frame));
+    }
     LoadEnded = true;
     RequestStatus();
 }
@@ -254,6 +257,7 @@ void TFormLoadSetup::OnConfigurationReport(const std::uint8_t* frame, int len) {
     EngineStatus = report.engineLoadStatus;
     BinaryFlags = report.binaryFlags;
     NmeaFlags = report.nmeaFlags;
+    FlagsKnown = true;
     std::memcpy(VersionSuffix, report.versionSuffix, sizeof VersionSuffix);
     VersionSuffix[3] = '\0';
 

@@ -96,6 +96,10 @@ public:
     std::uint8_t EngineStatus = 0;
     std::uint32_t BinaryFlags = 0;
     std::uint32_t NmeaFlags = 0;
+    // A Configuration report has been taken, so the two flag words above are the
+    // receiver's own. Until then the end of a load sends no Output configuration:
+    // zero flags would switch the receiver's NMEA output off.
+    bool FlagsKnown = false;
 
     // The after-load dialogue.
     bool LoadEnded = false;         // the next idle status asks for a power cycle

@@ -140,8 +140,12 @@ protected:
         return path;
     }
 
+    // As a user does: the dialog shows the receiver's status (its report arrives through
+    // the main window's poll) before the file is chosen and Load pressed.
     void ShowAndLoad(const std::string& path) {
+        FormLoadSetup->FlagsKnown = false;
         FormLoadSetup->ShowOver(OuterRect(*FormMain));
+        Pump([] { return FormLoadSetup->FlagsKnown; }, 2000); // a silent line never answers
         FormLoadSetup->SoftwareFileChosen(true, QString::fromStdString(path));
         FormLoadSetup->ButtonLoadClick();
     }
@@ -288,6 +292,28 @@ TEST_F(LoaderTest, NoPromptEndsWithTimeout) {
     EXPECT_EQ(statuses_,
               (std::vector<std::string>{"None", "Started", "Timeout on Ack", "Timeout"}));
     EXPECT_EQ(LoaderTexts(), (std::vector<std::string>{"\r", "LOADSTAR\r"}));
+    ExpectRestored();
+}
+
+// A load that ends before the receiver ever reported its flags sends no Output
+// configuration: flags of zero would switch its NMEA output off. The line here is a
+// pseudo-terminal on which nothing answers; the test reads all the window wrote.
+TEST_F(LoaderTest, NoOutputConfigurationWithoutTheReceiversFlags) {
+    TestPty line;
+    ASSERT_TRUE(line.Ok());
+    Connect(line.SlaveName(), 19200);
+    FormLoadSetup->FlagsKnown = false;
+    ShowAndLoad(WriteGst(MakeGst(2).text));
+    ASSERT_TRUE(LoadEnds());
+    EXPECT_TRUE(Saw("Timeout"));
+    QTest::qWait(50);
+    const std::string written = line.ReadAvailable();
+    const std::string request{'$', 'x', '\xFF', 11, 'x', '$', 4};
+    const std::string outputConfiguration{'$', 'x', '\x82', 44, 'x', '$'};
+    EXPECT_NE(written.find("LOADSTAR\r"), std::string::npos);
+    EXPECT_NE(written.rfind(request), written.find(request)) << "a status request after the load";
+    EXPECT_EQ(written.find(outputConfiguration), std::string::npos)
+        << "an Output configuration went out";
     ExpectRestored();
 }
 
