@@ -309,6 +309,13 @@ void TFormMain::FormShow() {
 }
 
 void TFormMain::closeEvent(QCloseEvent* event) {
+    // The window is disabled while software is being loaded, but a close request from
+    // the window manager still arrives: closing the port then would leave the
+    // receiver's flash half written. The load ends first (done, timeout or cancel).
+    if (FormLoadSetup != nullptr && FormLoadSetup->LoadRunning()) {
+        event->ignore();
+        return;
+    }
     FormClose();
     event->accept();
     emit FormClosed();

@@ -317,6 +317,28 @@ TEST_F(LoaderTest, NoOutputConfigurationWithoutTheReceiversFlags) {
     ExpectRestored();
 }
 
+// The main window cannot be closed while a load runs (its close would close the port
+// in the middle of the receiver's flash); after the load it can.
+TEST_F(LoaderTest, TheMainWindowStaysOpenWhileALoadRuns) {
+    StartReceiver(Options());
+    sim_->SetNoPrompt(true);
+    FormMain->show();
+    ShowAndLoad(WriteGst(MakeGst(3).text));
+    ASSERT_TRUE(FormLoadSetup->LoadRunning());
+    bool closed = false;
+    QObject::connect(FormMain, &TFormMain::FormClosed, FormMain, [&] { closed = true; });
+    EXPECT_FALSE(FormMain->close());
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(FormMain->isVisible());
+    EXPECT_TRUE(CommPort.IsOpen());
+    FormLoadSetup->ButtonLoadClick(); // cancel
+    ASSERT_TRUE(LoadEnds());
+    EXPECT_TRUE(FormMain->close());
+    EXPECT_TRUE(closed);
+    QObject::disconnect(FormMain, &TFormMain::FormClosed, FormMain, nullptr);
+    FormMain->show();
+}
+
 // Only the line "OK" acknowledges.
 TEST_F(LoaderTest, OkWithATrailingSpaceOrInLowerCaseIsNoAcknowledgement) {
     for (const char* ack : {"OK ", "ok"}) {
