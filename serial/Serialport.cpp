@@ -167,11 +167,12 @@ bool SerialPort::Open(const char* deviceName, std::uint32_t baudRate, std::uint3
     // Hold the device alone. TIOCEXCL turns away later opens by ordinary users, but
     // root passes it, so an advisory lock taken by every SerialPort covers that case.
     // A lock held elsewhere is reported as a busy device, as TIOCEXCL would have been.
+    // Until TIOCEXCL is ours, a failure must not clear it: it may be the holder's.
     if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-        return FailOpen(errno == EWOULDBLOCK ? EBUSY : errno);
+        return FailOpen(errno == EWOULDBLOCK ? EBUSY : errno, false);
     }
     if (ioctl(fd_, TIOCEXCL) != 0) {
-        return FailOpen(errno);
+        return FailOpen(errno, false);
     }
 
     const std::optional<speed_t> speed = SpeedFor(baudRate);
@@ -228,9 +229,11 @@ bool SerialPort::Open(const char* deviceName, std::uint32_t baudRate, std::uint3
     return true;
 }
 
-bool SerialPort::FailOpen(int err) {
+bool SerialPort::FailOpen(int err, bool exclusive) {
     RecordError(err);
-    (void)ioctl(fd_, TIOCNXCL);
+    if (exclusive) {
+        (void)ioctl(fd_, TIOCNXCL);
+    }
     close(fd_);
     fd_ = -1;
     return false;

@@ -42,7 +42,9 @@ private:
     // Keeps err and its system text as the last failure.
     void RecordError(int err);
     // Releases the device after a failed step of Open, keeping that step's error.
-    bool FailOpen(int err);
+    // exclusive: this Open had already set the terminal's exclusive flag, so it is
+    // cleared again; otherwise it is left as it is (another holder may have set it).
+    bool FailOpen(int err, bool exclusive = true);
 
     // The descriptor is always non-blocking; the time-out set is carried out by
     // Read and Write with poll, so it takes effect at once and needs no device call.

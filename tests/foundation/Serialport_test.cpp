@@ -236,6 +236,11 @@ TEST_F(SerialPortTest, OrdinaryUsersAreTurnedAwayFromAHeldDevice) {
     SerialPort port;
     ASSERT_TRUE(port.Open(pty.Slave(), 19200, 0));
     EXPECT_TRUE(AsOrdinaryUser(opens(EBUSY)));
+    // A second port that is refused the held device leaves the holder's claim alone.
+    SerialPort second;
+    ASSERT_FALSE(second.Open(pty.Slave(), 19200, 0));
+    EXPECT_EQ(second.lastError(), static_cast<std::uint32_t>(EBUSY));
+    EXPECT_TRUE(AsOrdinaryUser(opens(EBUSY)));
     // Closing gives the device back, although the terminal lives on with its master.
     port.Close();
     EXPECT_TRUE(AsOrdinaryUser(opens(0)));
