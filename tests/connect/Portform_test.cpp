@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace {
 
 struct PortControls {
@@ -204,6 +208,64 @@ TEST(OpenPortDialog, TypedTextThatMatchesNoEntryIsNeverUsed) {
     EXPECT_EQ(c.baud->currentIndex(), 1);
     EXPECT_EQ(b.LineRate(), 9600u);
     EXPECT_TRUE(notes.texts.empty());
+}
+
+// Apply starts a search at the selected entry of a combo whose button is on Manual and
+// at the first entry of one on Auto, whatever that combo shows. Silent lines: every
+// combination runs out its time and the search ends with its note.
+TEST(OpenPortDialog, SearchStartsAtTheManualSelectionAndTheFirstAutoEntry) {
+    Pty a, b;
+    ASSERT_TRUE(a.ok() && b.ok());
+    using Combo = std::pair<std::string, std::int32_t>;
+    struct Case {
+        const char* name;
+        bool deviceAuto;
+        bool baudAuto;
+        std::vector<Combo> expected;
+    };
+    const std::vector<Case> cases = {
+        {"device manual, rate auto",
+         false,
+         true,
+         {{b.path(), 4800}, {b.path(), 9600}, {b.path(), 19200}, {b.path(), 38400}}},
+        {"device auto, rate manual", true, false, {{a.path(), 38400}, {b.path(), 38400}}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        TestWindows w({a.path(), b.path()});
+        PortControls c;
+        NoteCatcher notes;
+        c.device->setCurrentIndex(1);
+        c.baud->setCurrentIndex(3);
+        (k.deviceAuto ? c.deviceAuto : c.deviceManual)->click();
+        (k.baudAuto ? c.baudAuto : c.baudManual)->click();
+        c.apply->click();
+        ASSERT_TRUE(FormPort->Searching());
+        const Combo first = k.expected.front();
+        EXPECT_EQ(Child<QLabel>(FormWait, "Label")->text(),
+                  Q("Attempting " + first.first + " at " + std::to_string(first.second)));
+        // The combos follow the attempt.
+        EXPECT_EQ(c.device->currentText(), Q(first.first));
+        EXPECT_EQ(c.baud->currentText(), QString::number(first.second));
+
+        std::vector<Combo> attempts{{PortDeviceName, PortBaudRate}};
+        for (int s = 0; s < 30 && FormPort->Searching(); ++s) {
+            for (int t = 0; t < 10 && FormPort->Searching(); ++t) {
+                FormMain->TimerTimer();
+                Pump();
+                const Combo now{PortDeviceName, PortBaudRate};
+                if (FormPort->Searching() && attempts.back() != now)
+                    attempts.push_back(now);
+            }
+            w.clock.Advance(1);
+        }
+        EXPECT_FALSE(FormPort->Searching());
+        EXPECT_EQ(attempts, k.expected);
+        ASSERT_EQ(notes.texts.size(), 1u);
+        EXPECT_EQ(notes.texts[0], "Failed to find unit.");
+        // The selection read at Apply stays the dialog's device name.
+        EXPECT_EQ(FormPort->DeviceName, b.path());
+    }
 }
 
 TEST(OpenPortDialog, EmptyDeviceListOffersNothingAndApplySaysSo) {

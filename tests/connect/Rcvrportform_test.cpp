@@ -103,6 +103,36 @@ TEST(ReceiverSetupDialog, StartsFromItsInitialMembers) {
     EXPECT_LE(bottom->geometry().bottom(), FormRcvrPort->height());
 }
 
+TEST(ReceiverSetupDialog, ShowOverPlacesOnTheFirstShowingOnlyAndAsksEveryTime) {
+    const std::vector<std::uint8_t> requests = {0x24, 0x78, 0xFF, 0x0B, 0x78, 0x24, 0x04, 0x9F,
+                                                0xA9, 0x0D, 0x0A, 0x24, 0x78, 0xFF, 0x0B, 0x78,
+                                                0x24, 0x01, 0x3A, 0xF9, 0x0D, 0x0A};
+    Pty line;
+    ASSERT_TRUE(line.ok());
+    {
+        TestWindows w({line.path()});
+        Child<QPushButton>(FormPort, "ButtonApply")->click();
+        ASSERT_TRUE(CommPort.IsOpen());
+        const QSize size = FormRcvrPort->frameGeometry().size();
+        EXPECT_TRUE(FormRcvrPort->ShowOver({100, 200, 100 + 651, 200 + 613}));
+        EXPECT_TRUE(FormRcvrPort->isVisible());
+        EXPECT_EQ(FormRcvrPort->frameGeometry().topLeft(),
+                  QPoint(100 + (651 - size.width()) / 2, 200 + (613 - size.height()) / 2));
+        EXPECT_EQ(line.ReadAll(50), requests);
+        // Later showings ask again but leave the dialog where the user put it.
+        FormRcvrPort->move(10, 20);
+        FormRcvrPort->hide();
+        EXPECT_TRUE(FormRcvrPort->ShowOver({300, 300, 900, 900}));
+        EXPECT_EQ(FormRcvrPort->pos(), QPoint(10, 20));
+        EXPECT_EQ(line.ReadAll(50), requests);
+        FormRcvrPort->hide();
+    }
+    TestWindows w({});
+    FormRcvrPort->ShowOver({-500, -400, -500 + 100, -400 + 50});
+    EXPECT_EQ(FormRcvrPort->frameGeometry().topLeft(), QPoint(0, 0));
+    FormRcvrPort->hide();
+}
+
 TEST(ReceiverSetupDialog, TogglesOfAGroupCanAllBeUp) {
     TestWindows w({});
     SetupControls c;
