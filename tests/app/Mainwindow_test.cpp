@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTimer>
 #include <fstream>
@@ -68,6 +69,14 @@ TEST_F(MainWindow, StartUpLeavesEveryWindowBuiltAndThePortClosedAt19200) {
     EXPECT_EQ(FormMain->Timer->interval(), 100);
     EXPECT_TRUE(Recipients.count(4) == 1 && Recipients.count(1) == 1);
 
+    // Centred on the screen (a screen larger than the window: no clamping here).
+    const QRect screen = FormMain->screen()->geometry();
+    const QSize outer = FormMain->frameGeometry().size();
+    ASSERT_GE(screen.width(), outer.width());
+    ASSERT_GE(screen.height(), outer.height());
+    EXPECT_EQ(FormMain->pos(), screen.topLeft() + QPoint((screen.width() - outer.width()) / 2,
+                                                         (screen.height() - outer.height()) / 2));
+
     // The memo keeps as many lines as fit in it when the window is built; with the
     // design font's 13-pixel pitch that is 41.
     QPlainTextEdit* memo = MainMemo();
@@ -119,6 +128,22 @@ TEST_F(MainWindow, MenuItemsShowTheirWindowsAndReturnAtOnce) {
     MenuItem("MenuHelpAbout")->trigger();
     EXPECT_TRUE(FormAbout->isVisible());
     EXPECT_TRUE(FormAbout->findChild<QPushButton*>("ButtonClose")->isVisible());
+}
+
+TEST_F(MainWindow, PortPanelShowsThePortManagersStateAndHandsTheRateToOpenPort) {
+    // The Receiver Setup dialog changed the rate: the panel and the Open Port dialog's
+    // rate (which the software loader reads) both follow the port manager.
+    PortDeviceName = "/dev/ttyS9";
+    PortBaudRate = 4800;
+    FormPort->BaudRate = 19200;
+    FormMain->UpdatePortPanel();
+    EXPECT_EQ(FormPort->BaudRate, 4800u);
+    EXPECT_EQ(FormMain->PanelText(0), "/dev/ttyS9 : 4800 : Closed");
+
+    PortBaudRate = 38400;
+    NotifyPortChanged();
+    EXPECT_EQ(FormPort->BaudRate, 38400u);
+    EXPECT_EQ(FormMain->PanelText(0), "/dev/ttyS9 : 38400 : Closed");
 }
 
 TEST_F(MainWindow, PortCloseClosesThePortAndLeavesTheRestAlone) {

@@ -127,6 +127,48 @@ TEST_F(Receive, EachFrameGoesToTheRecipientOfItsIdOnly) {
     EXPECT_EQ(MemoTexts(), QStringList({"Proprietary ID 3", "Proprietary ID 2"}));
 }
 
+TEST_F(Receive, ARecipientSeesItsFrameAlreadyCountedShownAndRemembered) {
+    // The Open Port dialog's search and the setup dialogs read these from within or
+    // after dispatch: by the time a recipient runs, the frame is fully accounted for.
+    int countSeen = -1;
+    int idSeen = -1;
+    QString lastShown;
+    RegisterRecipient(
+        6, this,
+        [&](const std::uint8_t*, int) {
+            countSeen = FormMain->messageCount;
+            idSeen = FormMain->lastMessageId;
+            const QStringList texts = MemoTexts();
+            lastShown = texts.isEmpty() ? QString() : texts.last();
+        },
+        0);
+    PumpTicks(peer, Bytes("$GPGGA,1*00\r\n"), 1);
+    PumpTicks(peer, Frame(6, {1}), 1);
+    EXPECT_EQ(countSeen, 2);
+    EXPECT_EQ(idSeen, 6);
+    EXPECT_EQ(lastShown, "Proprietary ID 6");
+}
+
+TEST_F(Receive, ATickHandlesAtMost1024BytesAndLeavesTheRestForTheNext) {
+    // 32 sentences of 64 bytes each: 16 fill one tick's block exactly.
+    std::string stream;
+    for (int i = 0; i < 32; ++i) {
+        std::string s = "$GPGGA," + std::to_string(100 + i) + ",";
+        s.resize(64 - 2, 'x');
+        stream += s + "\r\n";
+    }
+    ASSERT_EQ(stream.size(), 2048u);
+    ASSERT_GE(FormMain->MemoLineLimit(), 32);
+    peer.Write(stream);
+    QThread::msleep(30); // all of it in the driver before the first tick
+    FormMain->TimerTimer();
+    EXPECT_EQ(MemoTexts().size(), 16);
+    EXPECT_EQ(FormMain->messageCount, 16);
+    FormMain->TimerTimer();
+    EXPECT_EQ(MemoTexts().size(), 32);
+    EXPECT_EQ(MemoTexts().last(), QString::fromStdString(stream.substr(31 * 64, 62)));
+}
+
 TEST_F(Receive, TheMemoKeepsTheNewestLinesUpToItsLimit) {
     const int limit = FormMain->MemoLineLimit();
     ASSERT_GT(limit, 0);
