@@ -7,6 +7,7 @@
 
 #include "app/Mainform.h"
 #include "connect/Portform.h"
+#include "proto/Diagproto.h"
 #include "proto/Memoutils.h"
 #include "proto/Port.h"
 #include "receiver/Rcvrportform.h"
@@ -314,6 +315,48 @@ TEST_F(LoaderTest, NoOutputConfigurationWithoutTheReceiversFlags) {
     EXPECT_NE(written.rfind(request), written.find(request)) << "a status request after the load";
     EXPECT_EQ(written.find(outputConfiguration), std::string::npos)
         << "an Output configuration went out";
+    ExpectRestored();
+}
+
+// The end of a load sends, once each and in this order, the Output configuration with
+// the receiver's own flags and SYS added, at the Open Port dialog's rate, and the status
+// request. The line is a pseudo-terminal on which nothing answers (the load times out);
+// the port starts at 38400, so it is moved to 19200 and back.
+TEST_F(LoaderTest, TheEndOfALoadTurnsSysOnAndAsksForTheStatus) {
+    TestPty line;
+    ASSERT_TRUE(line.Ok());
+    Connect(line.SlaveName(), 38400);
+    FormPort->BaudRate = 38400;
+    FormLoadSetup->ShowOver(OuterRect(*FormMain));
+    std::vector<std::uint8_t> payload(136, 0);
+    PutLE32(&payload[18], kBinGPS | kBinREFMON);
+    PutLE32(&payload[26], kNmeaGGA | kNmeaZDA);
+    std::vector<std::uint8_t> report(payload.size() + 10);
+    report.resize(BuildMsg(kMsgConfigReport, payload.data(), payload.size(), report.data()));
+    FormLoadSetup->OnConfigurationReport(report.data(), static_cast<int>(report.size()));
+    QTest::qWait(50);
+    line.ReadAvailable(); // the request of ShowOver and the report's Output configuration
+
+    FormLoadSetup->SoftwareFileChosen(true, QString::fromStdString(WriteGst(MakeGst(2).text)));
+    FormLoadSetup->ButtonLoadClick();
+    ASSERT_TRUE(LoadEnds());
+    QTest::qWait(50);
+    DiagProto framer;
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (char c : line.ReadAvailable()) {
+        if (framer.ProcessByte(static_cast<std::uint8_t>(c))) {
+            frames.emplace_back(framer.GetMsg(), framer.GetMsg() + framer.GetMsgLen());
+        }
+    }
+    std::vector<std::uint8_t> outputs(kPortConfigMsgLen);
+    BuildPortConfigMsg(0, kBinGPS | kBinREFMON | kBinSYS, kNmeaGGA | kNmeaZDA, 38400,
+                       outputs.data());
+    std::vector<std::uint8_t> request(kRequestMsgLen);
+    BuildRequestMsg(kMsgConfigReport, request.data());
+    EXPECT_EQ(frames, (std::vector<std::vector<std::uint8_t>>{outputs, request}));
+    EXPECT_EQ(statuses_.back(), "Timeout");
+    EXPECT_FALSE(Saw("Error Changing Baud Rate"));
+    EXPECT_TRUE(FormLoadSetup->LoadEnded);
     ExpectRestored();
 }
 

@@ -2,7 +2,8 @@
 // A receiver's loader played by the test on the master side of a pseudo-terminal, one
 // step at a time between ticks of the sequence, so a whole load runs in one thread and
 // on a fake clock. It can give replies that the simulated receiver never gives: an
-// acknowledgement other than "OK", or a long line ahead of it.
+// acknowledgement other than "OK", a long line ahead of it, an "OK" with no prompt
+// behind it, or silence from any command or record on.
 
 #include "tests/loader/Pty.h"
 
@@ -15,6 +16,10 @@ public:
 
     std::string ack = "OK"; // the acknowledgement line, without CR LF
     std::string beforeAck;  // sent ahead of each record's acknowledgement
+    // Units are named by their text, records "#1", "#2", ... in the order they come in
+    // (a resend counts as the next one).
+    std::string silentFrom;      // this unit and everything after it get no answer
+    std::string okWithoutPrompt; // this unit gets its "OK" but no prompt behind it
 
     // Everything taken in, one command or record each, in order.
     std::vector<std::string> seen;
@@ -56,7 +61,12 @@ private:
     }
 
     void Answer(const std::string& unit) {
-        if (unit == "LOADSTAR\r") {
+        const std::string name = unit[0] == ';' ? "#" + std::to_string(++recordsIn_) : unit;
+        silent_ = silent_ || name == silentFrom;
+        const std::string prompt = name == okWithoutPrompt ? "" : ">";
+        if (silent_) {
+            // The loader has gone quiet.
+        } else if (unit == "LOADSTAR\r") {
             awake_ = true;
             pty_.Write(">");
         } else if (!awake_) {
@@ -68,13 +78,15 @@ private:
         } else if (unit == "RESET\r") {
             awake_ = false;
         } else if (unit == "On\r" || unit == "ERASE\r") {
-            pty_.Write(ack + "\r\n>");
+            pty_.Write(ack + "\r\n" + prompt);
         } else if (unit[0] == ';') {
-            pty_.Write(beforeAck + ack + "\r\n>");
+            pty_.Write(beforeAck + ack + "\r\n" + prompt);
         }
     }
 
     TestPty& pty_;
     std::string pending_;
     bool awake_ = false;
+    bool silent_ = false;
+    int recordsIn_ = 0;
 };
