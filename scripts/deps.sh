@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev
   xvfb xauth
   appstream desktop-file-utils dpkg-dev file groff-base
+  fontconfig fonts-dejavu-core
 )
 missing=()
 for p in "${packages[@]}"; do
