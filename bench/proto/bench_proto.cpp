@@ -16,34 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace {
-std::atomic<long> allocations{0};
-}
-
-// The replacements are kept out of line: inlined into a caller, g++ takes the free() of a
-// pointer from new for a mismatched pair.
-[[gnu::noinline]] void* operator new(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-[[gnu::noinline]] void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept {
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
+#include "tests/proto/Alloccount.h"
 
 namespace {
 
@@ -90,7 +63,7 @@ void BM_ReceivePath(benchmark::State& state) {
         kMsgConfigReport, nullptr, [&reports](const std::uint8_t*, int) { ++reports; }, 0);
     RegisterRecipient(
         kMsgCorrectionsReport, nullptr, [&reports](const std::uint8_t*, int) { ++reports; }, 0);
-    const long allocationsBefore = allocations.load();
+    const long allocationsBefore = AllocationCount();
     for (auto _ : state) {
         // Read in blocks of RxBuffer's size, as the poll does.
         for (std::size_t at = 0; at < stream.size(); at += kRxBufferSize) {
@@ -108,7 +81,7 @@ void BM_ReceivePath(benchmark::State& state) {
             }
         }
     }
-    const long receiveAllocations = allocations.load() - allocationsBefore;
+    const long receiveAllocations = AllocationCount() - allocationsBefore;
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(stream.size()));
     state.counters["frames"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);

@@ -16,35 +16,7 @@
 #include <thread>
 #include <unistd.h>
 
-// Counts every allocation made through operator new in this test program.
-namespace {
-std::atomic<long> allocations{0};
-}
-
-// The replacements are kept out of line: inlined into a caller, g++ takes the free() of a
-// pointer from new for a mismatched pair.
-[[gnu::noinline]] void* operator new(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-[[gnu::noinline]] void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept {
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
+#include "tests/proto/Alloccount.h"
 
 namespace {
 
@@ -156,11 +128,11 @@ TEST(Port, ReceivePathAllocatesNothing) {
     const Bytes stream = Cat({B("$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,,*47\r\n"),
                               Frame(4, Bytes(130, 0x0D)), Frame(0x31, B({1, 2, 3})),
                               B("$$x\x01garbage\r\r"), Bytes(1300, 'z'), B("\r\n")});
-    const long before = allocations.load();
+    const long before = AllocationCount();
     for (int i = 0; i < 1000; ++i) {
         Receive(stream);
     }
-    EXPECT_EQ(allocations.load() - before, 0);
+    EXPECT_EQ(AllocationCount() - before, 0);
     EXPECT_EQ(seen, 1000);
 }
 
