@@ -22,10 +22,10 @@ void SetApplicationIdentity() {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/org.kestrane.ReceiverUtility.svg")));
 }
 
-void CreateWindows() {
+void CreateWindows(const std::string& sysfsRoot) {
     FormMain = new TFormMain();
     FormAbout = new TFormAbout();
-    FormPort = new TFormPort();
+    FormPort = new TFormPort(nullptr, sysfsRoot);
     FormRcvrPort = new TFormRcvrPort();
     FormHelp = new TFormHelp();
     FormNote = new TFormNote();

@@ -6,12 +6,18 @@
 // constructor has it show the port's initial state, and the Receiver Setup dialog
 // registers itself for the receiver's reports when it is built.
 
+#include <string>
+
+#include "connect/Regutils.h"
+
 // Gives the application its name, version, desktop entry and window icon, the same
 // ones the installed desktop entry and package carry.
 void SetApplicationIdentity();
 
 // Creates every window and sets its global instance (FormMain, FormAbout, ...).
-void CreateWindows();
+// sysfsRoot is where the Open Port dialog lists the serial devices (tests give a
+// folder of their own).
+void CreateWindows(const std::string& sysfsRoot = kDefaultSysfsTtyRoot);
 
 // Deletes the windows in the reverse order and clears the globals.
 void DestroyWindows();

@@ -6,6 +6,7 @@
 
 #include "app/Clock.h"
 #include "app/Mainform.h"
+#include "app/Startup.h"
 #include "connect/Portform.h"
 #include "loader/Loadsetupform.h"
 #include "proto/Port.h"
@@ -62,27 +63,13 @@ public:
         // No partial frame or line of an earlier test may run into this one.
         DiagFramer.Reset();
         LineFramer.Reset();
-        FormMain = new TFormMain();
+        CreateWindows(sysfs_.path());
         FormMain->Timer->stop();
-        FormAbout = new TFormAbout();
-        FormPort = new TFormPort(nullptr, sysfs_.path());
-        FormRcvrPort = new TFormRcvrPort();
-        FormHelp = new TFormHelp();
-        FormNote = new TFormNote();
-        FormWait = new TFormWait();
-        FormLoadSetup = new TFormLoadSetup();
         FormPort->SetClock(clock);
     }
     ~TestWindows() {
         CommPort.Close();
-        Destroy(FormLoadSetup);
-        Destroy(FormWait);
-        Destroy(FormNote);
-        Destroy(FormHelp);
-        Destroy(FormRcvrPort);
-        Destroy(FormPort);
-        Destroy(FormAbout);
-        Destroy(FormMain);
+        DestroyWindows();
         unsetenv(kExtraPortsVariable);
     }
     TestWindows(const TestWindows&) = delete;
@@ -91,11 +78,6 @@ public:
     FakeClock clock;
 
 private:
-    template <typename T> static void Destroy(T*& form) {
-        T* f = form;
-        form = nullptr;
-        delete f;
-    }
     EmptySysfs sysfs_;
 };
 
