@@ -199,15 +199,9 @@ void SimCore::ReceiveNormal(std::uint8_t b, SimTime now) {
         HandleNormalLine(now);
         return;
     }
-    if (lineOverflow_ || (b == '\n' && line_.empty())) {
+    if (!CollectTextByte(b)) {
         return;
     }
-    if (line_.size() >= kMaxTextLine) {
-        lineOverflow_ = true;
-        line_.clear();
-        return;
-    }
-    line_ += static_cast<char>(b);
     if (line_.size() == 4 && line_[0] == '$' && line_[1] == 'x' &&
         static_cast<std::uint8_t>(line_[3]) >= kMinFrameLen) {
         frameSkip_ = static_cast<std::uint8_t>(line_[3]) - 4;
@@ -330,15 +324,20 @@ void SimCore::ReceiveLoader(std::uint8_t b, SimTime now) {
         HandleLoaderCommand(now);
         return;
     }
+    CollectTextByte(b);
+}
+
+bool SimCore::CollectTextByte(std::uint8_t b) {
     if (lineOverflow_ || (b == '\n' && line_.empty())) {
-        return;
+        return false;
     }
     if (line_.size() >= kMaxTextLine) {
-        lineOverflow_ = true;
+        lineOverflow_ = true; // dropped whole, up to its CR
         line_.clear();
-        return;
+        return false;
     }
     line_ += static_cast<char>(b);
+    return true;
 }
 
 void SimCore::HandleLoaderCommand(SimTime now) {

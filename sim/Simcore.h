@@ -221,6 +221,9 @@ private:
 
     void ReceiveNormal(std::uint8_t b, SimTime now);
     void ReceiveLoader(std::uint8_t b, SimTime now);
+    // Adds a byte to the text line being collected; false when it was not stored (a
+    // lone LF, or a line grown too long, which is then dropped whole up to its CR).
+    bool CollectTextByte(std::uint8_t b);
     void HandleFrame(const std::uint8_t* frame, std::size_t n);
     void HandleNormalLine(SimTime now);
     void HandleLoaderCommand(SimTime now);
