@@ -4,13 +4,13 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
-#include <QThread>
 #include <QToolButton>
 
 #include "connect/Portform.h"
 #include "loader/Loadsetupform.h"
 #include "proto/Memoutils.h"
 #include "proto/Port.h"
+#include "receiver/Rcvrsettings.h"
 #include "ui/Noteform.h"
 #include "ui/Scaleutils.h"
 #include "ui_Rcvrportform.h"
@@ -18,13 +18,6 @@
 TFormRcvrPort* FormRcvrPort = nullptr;
 
 namespace {
-
-// Payload bytes a report must carry for the fields read from it.
-constexpr int kConfigFieldsPayloadLen = static_cast<int>(kCfgNavRate) + 1;         // 31
-constexpr int kCorrectionsFieldsPayloadLen = static_cast<int>(kCorrMinPayloadLen); // 72
-
-// Time the receiver gets to take the three commands in before our port changes rate.
-constexpr unsigned long kApplyPauseMs = 200;
 
 // A toggle of a two-button group: at most one of the two is down, and a down button
 // clicked again goes up, so both may be up.
@@ -126,46 +119,35 @@ void TFormRcvrPort::SelectBaudRateEntry(int index) {
 }
 
 void TFormRcvrPort::RequestSettings() {
-    std::uint8_t request[kRequestMsgLen + 1];
-    std::uint8_t n = BuildRequestMsg(kMsgConfigReport, request);
-    CommPort.Write(request, n);
-    n = BuildRequestMsg(kMsgCorrectionsReport, request);
-    CommPort.Write(request, n);
+    SendSettingsRequests(CommPort);
     RefreshOnConfig = true;
     RefreshOnStatus = true;
 }
 
 void TFormRcvrPort::OnReceiverReport(const std::uint8_t* frame, int len) {
-    if (frame != nullptr && len >= static_cast<int>(kMinFrameLen)) {
-        const std::uint8_t* payload = frame + kPayloadOffset;
-        const int payloadLen = len - static_cast<int>(kFrameOverhead);
-        // A report too short for the fields read from it is ignored rather than read
-        // beyond its end.
-        if (frame[kFrameIdOffset] == kMsgConfigReport) {
-            if (payloadLen >= kConfigFieldsPayloadLen) {
-                NmeaFlags = GetLE32(payload + kCfgNmeaFlags);
-                BinaryFlags = GetLE32(payload + kCfgBinaryFlags);
-                NavRate = payload[kCfgNavRate];
-                // The rate shown is our own port's, which the receiver's must match for
-                // the report to have arrived at all.
-                BaudRate = static_cast<std::uint32_t>(PortBaudRate);
-                if (RefreshOnConfig) {
-                    ShowSettings();
-                }
-                RefreshOnConfig = false;
-            }
-        } else if (frame[kFrameIdOffset] == kMsgCorrectionsReport) {
-            if (payloadLen >= kCorrectionsFieldsPayloadLen) {
-                WaasState = payload[kCorrWaasState];
-                CorrectionsState = payload[kCorrCorrectionsState];
-                FreqMode = payload[kCorrFrequencyMode];
-                ChannelNum = static_cast<std::int32_t>(GetLE32(payload + kCorrChannel));
-                if (RefreshOnStatus) {
-                    ShowSettings();
-                }
-                RefreshOnStatus = false;
-            }
+    // A report too short for the fields read from it is ignored rather than read beyond
+    // its end. The rate shown is our own port's, which the receiver's must match for the
+    // report to have arrived at all.
+    ReceiverSettings report;
+    if (DecodeConfigurationSettings(frame, len, static_cast<std::uint32_t>(PortBaudRate),
+                                    report)) {
+        NmeaFlags = report.nmeaFlags;
+        BinaryFlags = report.binaryFlags;
+        NavRate = report.navRate;
+        BaudRate = report.baudRate;
+        if (RefreshOnConfig) {
+            ShowSettings();
         }
+        RefreshOnConfig = false;
+    } else if (DecodeCorrectionsSettings(frame, len, report)) {
+        WaasState = report.waasState;
+        CorrectionsState = report.correctionsState;
+        FreqMode = report.freqMode;
+        ChannelNum = report.channel;
+        if (RefreshOnStatus) {
+            ShowSettings();
+        }
+        RefreshOnStatus = false;
     }
     if (FormLoadSetup != nullptr) {
         FormLoadSetup->OnConfigurationReport(frame, len);
@@ -269,31 +251,30 @@ bool TFormRcvrPort::ApplySettings() {
         }
     }
 
-    std::uint8_t n = BuildNavRateMsg(static_cast<std::uint8_t>(NavRate), SendBuffer);
-    CommPort.Write(SendBuffer, n);
-
-    n = BuildCorrectionsMsg(alternate, channel, ui->ButtonWAASON->isChecked(),
-                            ui->ButtonCorrectionsOn->isChecked(), SendBuffer);
-    CommPort.Write(SendBuffer, n);
-
-    std::uint8_t portConfig[kPortConfigMsgLen];
-    n = BuildPortConfigMsg(0, BinaryFlags, NmeaFlags, BaudRate, portConfig);
-    CommPort.Write(portConfig, n);
-
-    // The receiver takes the new rate from the last command; our port follows only after
-    // all three have gone out at the old rate.
-    QThread::msleep(kApplyPauseMs);
-
-    if (static_cast<std::int64_t>(BaudRate) != PortBaudRate) {
-        if (CommPort.SetBaudRate(BaudRate)) {
-            PortBaudRate = static_cast<std::int32_t>(BaudRate);
-            NotifyPortChanged();
-            if (FormPort != nullptr) {
-                FormPort->SelectBaudRateEntry(ui->ComboBoxBaudRate->currentIndex());
-            }
-        } else if (FormNote != nullptr) {
+    ApplyValues values;
+    values.navRate = static_cast<std::uint8_t>(NavRate);
+    values.alternateFrequency = alternate;
+    values.channel = channel;
+    values.waasOn = ui->ButtonWAASON->isChecked();
+    values.correctionsOn = ui->ButtonCorrectionsOn->isChecked();
+    values.binaryFlags = BinaryFlags;
+    values.nmeaFlags = NmeaFlags;
+    values.baudRate = BaudRate;
+    switch (SendApply(CommPort, values, PortBaudRate)) {
+    case ApplyRate::Unchanged:
+        break;
+    case ApplyRate::Changed:
+        PortBaudRate = static_cast<std::int32_t>(BaudRate);
+        NotifyPortChanged();
+        if (FormPort != nullptr) {
+            FormPort->SelectBaudRateEntry(ui->ComboBoxBaudRate->currentIndex());
+        }
+        break;
+    case ApplyRate::Failed:
+        if (FormNote != nullptr) {
             FormNote->ShowNote(OuterRect(*this), QStringLiteral("Error changing baud rate"));
         }
+        break;
     }
 
     RefreshOnConfig = true;

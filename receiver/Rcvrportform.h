@@ -69,7 +69,6 @@ private:
     std::uint8_t CorrectionsState = 0;
     std::uint8_t FreqMode = 0;
     std::int32_t ChannelNum = 0;
-    std::uint8_t SendBuffer[1024] = {};
     bool RefreshOnConfig = true;
     bool RefreshOnStatus = true;
 };
