@@ -1,0 +1,271 @@
+#include "cli/Cli.h"
+
+#include "connect/Portsearch.h"
+
+#include <string_view>
+
+namespace {
+
+constexpr const char* kProgram = "kestrane-cli";
+
+const std::vector<OptionSpec> kCommonOptions = {
+    {"--port", "DEVICE|auto",
+     "the receiver's serial device, or auto to search every device first (default: the "
+     "first device listed by 'ports')"},
+    {"--baud", "RATE",
+     "the port's baud rate: 4800, 9600, 19200 or 38400 (default 19200; with --port auto "
+     "and no rate the search tries all four)"},
+    {"--help", nullptr, "describe the program, or the command named with it"},
+};
+
+const std::vector<CommandSpec> kCommands = {
+    {"ports", "", "list the serial devices",
+     "Lists the serial devices, one a line, in the order the Open Port window offers them.",
+     {}, nullptr, RunPorts},
+    {"find", "[--device DEVICE]", "search for the receiver's device and baud rate",
+     "Runs the automatic search of the Open Port window: every device (or only DEVICE), "
+     "each at every rate (or only at --baud), about two seconds each, until the receiver "
+     "answers. Each attempt is shown on standard error. Prints DEVICE RATE, or \"Failed to "
+     "find unit.\" and exits 1.",
+     {{"--device", "DEVICE", "search this device only (--port DEVICE does the same)"}},
+     nullptr, RunFind},
+    {"info", "[--json]", "show the receiver's settings",
+     "Asks the receiver for its Configuration and Corrections status reports and prints "
+     "its software version, GPS engine status, the NMEA sentences it sends, navigation "
+     "rate, WAAS, corrections, correction frequency and the port's device and rate. Exits "
+     "1 when no report arrives within three seconds.",
+     {{"--json", nullptr, "print one JSON object instead of text"}}, nullptr, RunInfo},
+    {"set",
+     "[--nmea LIST] [--nav-rate 1|5] [--waas on|off] [--corrections on|off] "
+     "[--freq default|MHZ] [--new-baud RATE]",
+     "change the receiver's settings",
+     "Reads the receiver's settings, changes only those given, and sends them as Receiver "
+     "Setup's Apply does: the Navigation rate, Corrections and Output configuration "
+     "commands, a pause of 200 ms, then the port moves to the new baud rate. As in Receiver "
+     "Setup, the receiver's binary messages are switched off. Then reads the settings "
+     "again, prints them, and exits 1, listing the differences, when the receiver does not "
+     "report what was asked. A bad value is refused before anything is sent.",
+     {{"--nmea", "LIST", "NMEA sentences to send, e.g. GGA,RMC (of GGA, GSA, ZDA, VTG, RMC), "
+                         "or none"},
+      {"--nav-rate", "1|5", "fixes per second"},
+      {"--waas", "on|off", "WAAS"},
+      {"--corrections", "on|off", "differential corrections"},
+      {"--freq", "default|MHZ", "the default correction frequency, or an alternate one in MHz"},
+      {"--new-baud", "RATE", "the receiver's new baud rate: 4800, 9600, 19200 or 38400"}},
+     nullptr, RunSet},
+};
+
+const CommandSpec* FindCommand(std::string_view name) {
+    for (const CommandSpec& c : kCommands) {
+        if (name == c.name) {
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+const OptionSpec* FindOption(const std::vector<OptionSpec>& options, std::string_view name) {
+    for (const OptionSpec& o : options) {
+        if (name == o.name) {
+            return &o;
+        }
+    }
+    return nullptr;
+}
+
+constexpr std::size_t kWidth = 79;
+constexpr std::size_t kHelpColumn = 24;
+
+// Writes text in lines of at most kWidth columns, broken between words; every line but
+// the first begins with indent spaces, and the first continues from column `column`.
+void Wrap(std::ostream& out, std::string_view text, std::size_t column, std::size_t indent) {
+    std::size_t at = column;
+    bool lineStart = true;
+    while (!text.empty()) {
+        const std::size_t space = text.find(' ');
+        const std::string_view word = text.substr(0, space);
+        text = space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
+        if (!lineStart && at + 1 + word.size() > kWidth) {
+            out << "\n" << std::string(indent, ' ');
+            at = indent;
+            lineStart = true;
+        }
+        if (!lineStart) {
+            out << ' ';
+            ++at;
+        }
+        out << word;
+        at += word.size();
+        lineStart = false;
+    }
+    out << "\n";
+}
+
+void PrintOptions(std::ostream& out, const std::vector<OptionSpec>& options) {
+    for (const OptionSpec& o : options) {
+        std::string left = std::string("  ") + o.name;
+        if (o.value != nullptr) {
+            left += std::string(" ") + o.value;
+        }
+        out << left;
+        if (left.size() < kHelpColumn) {
+            out << std::string(kHelpColumn - left.size(), ' ');
+        } else {
+            out << "\n" << std::string(kHelpColumn, ' ');
+        }
+        Wrap(out, o.help, kHelpColumn, kHelpColumn);
+    }
+}
+
+void PrintOverview(std::ostream& out) {
+    out << "Usage: " << kProgram << " [--port DEVICE|auto] [--baud RATE] COMMAND [options]\n"
+        << "Finds, reads and configures a Kestrane GPS receiver on a serial port.\n\n"
+        << "Commands:\n";
+    for (const CommandSpec& c : kCommands) {
+        std::string left = std::string("  ") + c.name;
+        out << left << std::string(left.size() < 12 ? 12 - left.size() : 1, ' ') << c.summary
+            << "\n";
+    }
+    out << "\nCommon options:\n";
+    PrintOptions(out, kCommonOptions);
+    out << "\n'" << kProgram << " COMMAND --help' describes a command.\n"
+        << "Exit status: 0 success, 1 the operation failed, 2 usage error.\n";
+}
+
+void PrintCommandHelp(std::ostream& out, const CommandSpec& c) {
+    std::string usage = std::string("Usage: ") + kProgram + " [--port DEVICE|auto] [--baud RATE] " +
+                        c.name;
+    if (*c.synopsis != '\0') {
+        usage += std::string(" ") + c.synopsis;
+    }
+    if (c.operand != nullptr) {
+        usage += std::string(" ") + c.operand;
+    }
+    Wrap(out, usage, 0, 8);
+    Wrap(out, c.help, 0, 0);
+    if (!c.options.empty()) {
+        out << "\nOptions:\n";
+        PrintOptions(out, c.options);
+    }
+    out << "\nCommon options:\n";
+    PrintOptions(out, kCommonOptions);
+}
+
+} // namespace
+
+bool ParseBaud(const std::string& text, std::uint32_t& rate) {
+    for (std::uint32_t r : kBaudRates) {
+        if (text == std::to_string(r)) {
+            rate = r;
+            return true;
+        }
+    }
+    return false;
+}
+
+const std::vector<CommandSpec>& Commands() {
+    return kCommands;
+}
+
+int Invocation::Usage(const std::string& message) const {
+    err << kProgram << ": " << message << "\n"
+        << "Try '" << kProgram << " " << command.name << " --help'." << std::endl;
+    return kExitUsage;
+}
+
+int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    const CommandSpec* command = nullptr;
+    const auto usage = [&err, &command](const std::string& message) {
+        err << kProgram << ": " << message << "\n"
+            << "Try '" << kProgram << (command != nullptr ? std::string(" ") + command->name : "")
+            << " --help'." << std::endl;
+        return kExitUsage;
+    };
+
+    bool help = false;
+    PortChoice port;
+    std::map<std::string, std::string> options;
+    std::string operand;
+    bool haveOperand = false;
+    bool onlyOperands = false;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (!onlyOperands && arg == "--") {
+            onlyOperands = true;
+            continue;
+        }
+        if (!onlyOperands && arg.size() > 1 && arg[0] == '-') {
+            const std::size_t eq = arg.find('=');
+            const std::string name = arg.substr(0, eq);
+            const OptionSpec* spec = FindOption(kCommonOptions, name);
+            if (spec == nullptr && command != nullptr) {
+                spec = FindOption(command->options, name);
+            }
+            if (spec == nullptr) {
+                return usage("unknown option '" + name + "'" +
+                             (command != nullptr ? std::string(" for ") + command->name : ""));
+            }
+            std::string value;
+            if (spec->value == nullptr) {
+                if (eq != std::string::npos) {
+                    return usage("option '" + name + "' takes no value");
+                }
+            } else if (eq != std::string::npos) {
+                value = arg.substr(eq + 1);
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            } else {
+                return usage("option '" + name + "' needs a value (" + spec->value + ")");
+            }
+            if (name == "--help") {
+                help = true;
+            } else if (name == "--port") {
+                if (value.empty()) {
+                    return usage("bad value '' for --port: a device or auto");
+                }
+                port.deviceGiven = true;
+                port.autoDevice = value == "auto";
+                port.device = port.autoDevice ? std::string() : value;
+            } else if (name == "--baud") {
+                if (!ParseBaud(value, port.baud)) {
+                    return usage("bad value '" + value +
+                                 "' for --baud: one of 4800, 9600, 19200, 38400");
+                }
+                port.baudGiven = true;
+            } else {
+                options[name] = value;
+            }
+            continue;
+        }
+        if (command == nullptr) {
+            command = FindCommand(arg);
+            if (command == nullptr) {
+                return usage("unknown command '" + arg + "'");
+            }
+        } else if (command->operand != nullptr && !haveOperand) {
+            operand = arg;
+            haveOperand = true;
+        } else {
+            return usage("unexpected argument '" + arg + "' for " + command->name);
+        }
+    }
+
+    if (help) {
+        if (command != nullptr) {
+            PrintCommandHelp(out, *command);
+        } else {
+            PrintOverview(out);
+        }
+        return kExitOk;
+    }
+    if (command == nullptr) {
+        PrintOverview(err);
+        return kExitUsage;
+    }
+    Invocation inv{*command, out, err, port, options, operand};
+    if (command->operand != nullptr && !haveOperand) {
+        return inv.Usage(std::string(command->name) + " needs " + command->operand);
+    }
+    return command->run(inv);
+}

@@ -1,0 +1,79 @@
+#pragma once
+// kestrane-cli: the receiver utility's work from the command line, for scripts and for
+// machines without a display. The same core as the windows: the serial port, the port
+// manager's framers, the device list, the automatic search and Receiver Setup's reading
+// and applying of settings.
+//
+//   kestrane-cli [--port DEVICE|auto] [--baud RATE] COMMAND [options] [operand]
+//
+// Results go to standard output, messages to standard error. Exit status 0 on success,
+// 1 when the operation failed, 2 for a usage error (the message names the argument).
+//
+// Every command is one entry of the command table: its name, synopsis, help text, the
+// options it takes (with or without a value), at most one operand, and the function
+// that runs it. The parser checks the common options and the shape of the command line;
+// each command checks its own values before it opens the port, so a bad value is
+// refused before a byte goes out.
+
+#include "cli/Session.h"
+
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+enum ExitStatus : int {
+    kExitOk = 0,
+    kExitFailed = 1,
+    kExitUsage = 2,
+};
+
+struct OptionSpec {
+    const char* name;  // "--json"
+    const char* value; // placeholder of its value ("DEVICE"), or nullptr for a flag
+    const char* help;
+};
+
+struct Invocation;
+
+struct CommandSpec {
+    const char* name;
+    const char* synopsis; // what follows the command's name in its usage line
+    const char* summary;  // one line for the overview
+    const char* help;     // the description for COMMAND --help
+    std::vector<OptionSpec> options;
+    const char* operand; // name of its one operand ("FILE"), or nullptr for none
+    int (*run)(Invocation& inv);
+};
+
+// A parsed command line.
+struct Invocation {
+    const CommandSpec& command;
+    std::ostream& out;
+    std::ostream& err;
+    PortChoice port;
+    std::map<std::string, std::string> options; // given options of the command, by name
+    std::string operand;
+
+    bool Has(const std::string& name) const { return options.count(name) != 0; }
+    const std::string& Value(const std::string& name) const { return options.at(name); }
+    // Reports a usage error ("kestrane-cli: " and the message, then where help is) and
+    // returns kExitUsage.
+    int Usage(const std::string& message) const;
+};
+
+// The command table, in the order the overview lists it.
+const std::vector<CommandSpec>& Commands();
+
+// Runs the program on its arguments (argv[0] is the program's name) and returns the
+// exit status.
+int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err);
+
+// One of the four offered rates, written in decimal.
+bool ParseBaud(const std::string& text, std::uint32_t& rate);
+
+// The commands.
+int RunPorts(Invocation& inv);
+int RunFind(Invocation& inv);
+int RunInfo(Invocation& inv);
+int RunSet(Invocation& inv);

@@ -1,0 +1,243 @@
+// The commands of kestrane-cli: ports, find, info and set.
+
+#include "cli/Cli.h"
+
+#include "proto/Port.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+// A JSON string literal.
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string OnOff(bool on) {
+    return on ? "on" : "off";
+}
+
+void PrintSettings(std::ostream& out, const Traffic& t) {
+    const ReceiverSettings& s = t.settings;
+    out << "Device: " << PortDeviceName << "\n"
+        << "Baud rate: " << s.baudRate << "\n"
+        << "Software version: " << (t.versionKnown ? SoftwareVersionText(t.config) : "unknown")
+        << "\n"
+        << "Engine status: "
+        << (t.versionKnown ? std::to_string(t.config.engineLoadStatus) : "unknown") << "\n"
+        << "NMEA sentences: " << NmeaListText(s.nmeaFlags) << "\n"
+        << "Navigation rate: " << s.navRate << "\n"
+        << "WAAS: " << WaasText(s.waasState) << "\n"
+        << "Corrections: " << OnOff(s.correctionsState == 0) << "\n"
+        << "Frequency: " << FrequencyText(s) << (s.freqMode != 0 ? " MHz" : "") << "\n";
+}
+
+void PrintSettingsJson(std::ostream& out, const Traffic& t) {
+    const ReceiverSettings& s = t.settings;
+    std::string nmea;
+    for (std::uint32_t bit = 1; bit <= kNmeaRMC; bit <<= 1) {
+        if ((s.nmeaFlags & bit) != 0) {
+            nmea += (nmea.empty() ? "" : ",") + JsonString(NmeaListText(bit));
+        }
+    }
+    const bool alternate = s.freqMode != 0;
+    out << "{\"device\":" << JsonString(PortDeviceName) << ",\"baud_rate\":" << s.baudRate
+        << ",\"software_version\":"
+        << (t.versionKnown ? JsonString(SoftwareVersionText(t.config)) : "null")
+        << ",\"engine_status\":"
+        << (t.versionKnown ? std::to_string(t.config.engineLoadStatus) : "null")
+        << ",\"nmea\":[" << nmea << "],\"nav_rate\":" << s.navRate
+        << ",\"waas\":" << JsonString(WaasText(s.waasState))
+        << ",\"corrections\":" << JsonString(OnOff(s.correctionsState == 0))
+        << ",\"frequency\":" << JsonString(alternate ? "alternate" : "default")
+        << ",\"frequency_mhz\":" << (alternate ? ChannelMHzText(s.channel) : "null")
+        << ",\"channel\":" << (alternate ? std::to_string(s.channel) : "null") << "}\n";
+}
+
+bool ParseOnOff(const std::string& text, bool& on) {
+    if (text == "on" || text == "off") {
+        on = text == "on";
+        return true;
+    }
+    return false;
+}
+
+// A frequency in MHz, in the C locale, that has a correction channel.
+bool ParseChannel(const std::string& text, std::int32_t& channel) {
+    if (text.empty()) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const double mhz = std::strtod(text.c_str(), &end);
+    return errno == 0 && *end == '\0' && std::isfinite(mhz) && MHzToChannel(mhz, channel);
+}
+
+} // namespace
+
+int RunPorts(Invocation& inv) {
+    const DeviceList devices = ListDevices();
+    if (devices.empty()) {
+        inv.err << "No serial device was found." << std::endl;
+    }
+    for (const std::string& d : devices) {
+        inv.out << d << "\n";
+    }
+    return kExitOk;
+}
+
+int RunFind(Invocation& inv) {
+    std::string device;
+    if (inv.Has("--device")) {
+        device = inv.Value("--device");
+        if (device.empty()) {
+            return inv.Usage("bad value '' for --device: a device");
+        }
+        if (inv.port.deviceGiven && !inv.port.autoDevice && inv.port.device != device) {
+            return inv.Usage("--device '" + device + "' and --port '" + inv.port.device +
+                             "' name different devices");
+        }
+    } else if (inv.port.deviceGiven && !inv.port.autoDevice) {
+        device = inv.port.device;
+    }
+    const DeviceList devices = device.empty() ? ListDevices() : DeviceList{device};
+    Traffic traffic;
+    if (!SearchReceiver(devices, !device.empty(), inv.port, traffic, inv.err)) {
+        return kExitFailed;
+    }
+    inv.out << PortDeviceName << " " << PortBaudRate << std::endl;
+    return kExitOk;
+}
+
+int RunInfo(Invocation& inv) {
+    Traffic traffic;
+    if (!OpenConnection(inv.port, traffic, inv.err) || !ReadReports(traffic, inv.err)) {
+        return kExitFailed;
+    }
+    if (inv.Has("--json")) {
+        PrintSettingsJson(inv.out, traffic);
+    } else {
+        PrintSettings(inv.out, traffic);
+    }
+    inv.out.flush();
+    return kExitOk;
+}
+
+int RunSet(Invocation& inv) {
+    // Every value is checked before the port is opened.
+    std::uint32_t nmea = 0;
+    if (inv.Has("--nmea") && !ParseNmeaList(inv.Value("--nmea"), nmea)) {
+        return inv.Usage("bad value '" + inv.Value("--nmea") +
+                         "' for --nmea: names of GGA, GSA, ZDA, VTG, RMC separated by "
+                         "commas, or none");
+    }
+    std::uint8_t navRate = 1;
+    if (inv.Has("--nav-rate")) {
+        const std::string& v = inv.Value("--nav-rate");
+        if (v != "1" && v != "5") {
+            return inv.Usage("bad value '" + v + "' for --nav-rate: 1 or 5");
+        }
+        navRate = v == "5" ? 5 : 1;
+    }
+    bool waasOn = false;
+    if (inv.Has("--waas") && !ParseOnOff(inv.Value("--waas"), waasOn)) {
+        return inv.Usage("bad value '" + inv.Value("--waas") + "' for --waas: on or off");
+    }
+    bool correctionsOn = false;
+    if (inv.Has("--corrections") && !ParseOnOff(inv.Value("--corrections"), correctionsOn)) {
+        return inv.Usage("bad value '" + inv.Value("--corrections") +
+                         "' for --corrections: on or off");
+    }
+    std::int32_t channel = 0;
+    const bool alternate = inv.Has("--freq") && inv.Value("--freq") != "default";
+    if (alternate && !ParseChannel(inv.Value("--freq"), channel)) {
+        return inv.Usage("bad value '" + inv.Value("--freq") +
+                         "' for --freq: default or a frequency in MHz such as 1545.5");
+    }
+    std::uint32_t newBaud = 0;
+    if (inv.Has("--new-baud") && !ParseBaud(inv.Value("--new-baud"), newBaud)) {
+        return inv.Usage("bad value '" + inv.Value("--new-baud") +
+                         "' for --new-baud: one of 4800, 9600, 19200, 38400");
+    }
+    if (inv.options.empty()) {
+        return inv.Usage("set needs at least one setting to change");
+    }
+
+    Traffic traffic;
+    if (!OpenConnection(inv.port, traffic, inv.err) || !ReadReports(traffic, inv.err)) {
+        return kExitFailed;
+    }
+    if (inv.Has("--waas") && waasOn && traffic.settings.waasState != 1 &&
+        traffic.settings.waasState != 0) {
+        // Receiver Setup offers no WAAS buttons for such a receiver either.
+        inv.err << "WAAS is not available on this receiver; nothing was changed." << std::endl;
+        return kExitFailed;
+    }
+
+    ApplyValues values = ApplyValuesFrom(traffic.settings);
+    if (inv.Has("--nmea")) {
+        values.nmeaFlags = nmea;
+    }
+    if (inv.Has("--nav-rate")) {
+        values.navRate = navRate;
+    }
+    if (inv.Has("--waas")) {
+        values.waasOn = waasOn;
+    }
+    if (inv.Has("--corrections")) {
+        values.correctionsOn = correctionsOn;
+    }
+    if (inv.Has("--freq")) {
+        values.alternateFrequency = alternate;
+        values.channel = alternate ? channel : 0;
+    }
+    if (inv.Has("--new-baud")) {
+        values.baudRate = newBaud;
+    }
+
+    switch (SendApply(CommPort, values, PortBaudRate)) {
+    case ApplyRate::Unchanged:
+        break;
+    case ApplyRate::Changed:
+        PortBaudRate = static_cast<std::int32_t>(values.baudRate);
+        break;
+    case ApplyRate::Failed:
+        inv.err << "Error changing baud rate" << std::endl;
+        return kExitFailed;
+    }
+
+    // Nothing received before or during the change may pass for the answer to it.
+    CommPort.Purge();
+    DiagFramer.Reset();
+    LineFramer.Reset();
+    if (!ReadReports(traffic, inv.err)) {
+        return kExitFailed;
+    }
+    PrintSettings(inv.out, traffic);
+    inv.out.flush();
+    const std::vector<std::string> differences = ApplyDifferences(values, traffic.settings);
+    if (!differences.empty()) {
+        inv.err << "The receiver does not report what was asked:" << std::endl;
+        for (const std::string& d : differences) {
+            inv.err << "  " << d << std::endl;
+        }
+        return kExitFailed;
+    }
+    return kExitOk;
+}

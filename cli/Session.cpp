@@ -1,0 +1,194 @@
+#include "cli/Session.h"
+
+#include "app/Clock.h"
+#include "connect/Opennote.h"
+#include "connect/Portsearch.h"
+#include "proto/Port.h"
+
+#include <cstdlib>
+#include <thread>
+
+void Traffic::OnFrame(const std::uint8_t* frame, int length) {
+    // Counts wrap rather than overflow; only a change of the count matters.
+    messageCount = static_cast<std::int32_t>(static_cast<std::uint32_t>(messageCount) + 1u);
+    lastMessageId = frame[kFrameIdOffset];
+    if (DecodeConfigurationSettings(frame, length, static_cast<std::uint32_t>(PortBaudRate),
+                                    settings)) {
+        configSeen = true;
+        versionKnown = ReadConfigurationReport(frame, length, config);
+    } else if (DecodeCorrectionsSettings(frame, length, settings)) {
+        correctionsSeen = true;
+    }
+}
+
+void Traffic::OnLine(const std::uint8_t* line, int length) {
+    if (length >= 3 && line[0] == '$' && line[1] == 'G' && line[2] == 'P') {
+        messageCount = static_cast<std::int32_t>(static_cast<std::uint32_t>(messageCount) + 1u);
+    }
+}
+
+void Traffic::ForgetReports() {
+    configSeen = false;
+    correctionsSeen = false;
+    versionKnown = false;
+}
+
+TickEnd RunTicks(Traffic& traffic, const std::function<bool()>& done,
+                 std::chrono::milliseconds limit, bool watchHangUp,
+                 const std::function<void()>& afterTick) {
+    const auto start = std::chrono::steady_clock::now();
+    auto next = start;
+    for (;;) {
+        const bool wasOpen = CommPort.IsOpen();
+        const bool read = ReceiveTick(traffic);
+        if (afterTick) {
+            afterTick();
+        }
+        if (done()) {
+            return TickEnd::Done;
+        }
+        if (watchHangUp && wasOpen && !read) {
+            return TickEnd::DeviceGone;
+        }
+        next += kTick;
+        if (next - start > limit) {
+            return TickEnd::TimedOut;
+        }
+        std::this_thread::sleep_until(next);
+    }
+}
+
+DeviceList ListDevices() {
+    DeviceList devices;
+    const char* sysfs = std::getenv(kSysfsTtyVariable);
+    const std::string root = sysfs != nullptr && *sysfs != '\0' ? sysfs : kDefaultSysfsTtyRoot;
+    if (!EnumerateSerialDevices(devices, root, std::getenv(kExtraPortsVariable))) {
+        devices.assign({kFirstSerialDevice, kSecondSerialDevice});
+    }
+    return devices;
+}
+
+namespace {
+
+const char* const kNoDeviceText = "No serial device was found to open.";
+
+// The search as the command line shows it: each attempt a line on standard error, the
+// outcome kept for the caller.
+class CliSearchHost : public SearchHost {
+public:
+    CliSearchHost(bool deviceManual, bool baudManual, const Traffic& traffic, std::ostream& err)
+        : deviceManual_(deviceManual), baudManual_(baudManual), traffic_(traffic), err_(err) {}
+
+    bool DeviceManual() const override { return deviceManual_; }
+    bool BaudManual() const override { return baudManual_; }
+    std::int32_t MessageCount() const override { return traffic_.messageCount; }
+    int LastMessageId() const override { return traffic_.lastMessageId; }
+    void AttemptOpened(const std::string& device, std::uint32_t rate, int, int) override {
+        PortDeviceName = device;
+        PortBaudRate = static_cast<std::int32_t>(rate);
+    }
+    void ShowAttempt(const std::string& text) override { err_ << text << std::endl; }
+    void HideAttempt() override {}
+    void ReceiverFound(int) override { found = true; }
+    void ReceiverNotFound() override { notFound = true; }
+
+    bool found = false;
+    bool notFound = false;
+
+private:
+    bool deviceManual_;
+    bool baudManual_;
+    const Traffic& traffic_;
+    std::ostream& err_;
+};
+
+int BaudIndex(std::uint32_t rate) {
+    for (std::size_t i = 0; i < kBaudRates.size(); ++i) {
+        if (kBaudRates[i] == rate) {
+            return static_cast<int>(i);
+        }
+    }
+    return kDefaultBaudIndex;
+}
+
+} // namespace
+
+bool SearchReceiver(const DeviceList& devices, bool deviceManual, const PortChoice& choice,
+                    Traffic& traffic, std::ostream& err) {
+    if (devices.empty()) {
+        err << kNoDeviceText << std::endl;
+        return false;
+    }
+    CliSearchHost host(deviceManual, choice.baudGiven, traffic, err);
+    PortSearch search(CommPort, SystemClock(), devices, host);
+    search.Start(0, choice.baudGiven ? BaudIndex(choice.baud) : 0);
+    if (!search.Searching()) {
+        // The first combination would not open, and the search never began.
+        err << OpenFailureNote(devices.front(), static_cast<int>(CommPort.lastError()),
+                               CommPort.errorText())
+            << std::endl;
+    } else {
+        // Each attempt lasts at most a little over two seconds; the limit only guards
+        // against a search that never ends.
+        const auto limit = std::chrono::seconds(4 * (kAttemptSeconds + 1) *
+                                                static_cast<std::int64_t>(devices.size() + 1));
+        RunTicks(
+            traffic, [&] { return !search.Searching(); }, limit, false, [&] { search.Check(); });
+        search.Stop();
+    }
+    if (!host.found) {
+        err << "Failed to find unit." << std::endl;
+        return false;
+    }
+    return true;
+}
+
+bool OpenConnection(const PortChoice& choice, Traffic& traffic, std::ostream& err) {
+    if (choice.autoDevice) {
+        return SearchReceiver(ListDevices(), false, choice, traffic, err);
+    }
+    std::string device = choice.device;
+    if (!choice.deviceGiven) {
+        // As the Open Port dialog starts: the first device listed.
+        const DeviceList devices = ListDevices();
+        if (devices.empty()) {
+            err << kNoDeviceText << std::endl;
+            return false;
+        }
+        device = devices.front();
+    }
+    CommPort.Close();
+    if (!CommPort.Open(device.c_str(), choice.baud, 0)) {
+        err << OpenFailureNote(device, static_cast<int>(CommPort.lastError()),
+                               CommPort.errorText())
+            << std::endl;
+        return false;
+    }
+    CommPort.SetBlocking(false);
+    PortDeviceName = device;
+    PortBaudRate = static_cast<std::int32_t>(choice.baud);
+    return true;
+}
+
+bool ReadReports(Traffic& traffic, std::ostream& err) {
+    traffic.ForgetReports();
+    SendSettingsRequests(CommPort);
+    const TickEnd end = RunTicks(
+        traffic, [&] { return traffic.configSeen && traffic.correctionsSeen; }, kReportWait);
+    if (end == TickEnd::Done) {
+        return true;
+    }
+    if (end == TickEnd::DeviceGone) {
+        err << "The device " << PortDeviceName << " went away." << std::endl;
+        return false;
+    }
+    err << "No ";
+    if (!traffic.configSeen && !traffic.correctionsSeen) {
+        err << "report";
+    } else {
+        err << (traffic.configSeen ? "Corrections status report" : "Configuration report");
+    }
+    err << " from the receiver on " << PortDeviceName << " at " << PortBaudRate << " baud."
+        << std::endl;
+    return false;
+}

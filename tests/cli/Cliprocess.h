@@ -1,0 +1,122 @@
+#pragma once
+// Runs kestrane-cli as a subprocess, as a script would: its standard output and standard
+// error kept apart, the device list made of the test's own devices (KESTRANE_EXTRA_PORTS
+// over an empty sysfs tree, never the machine's serial ports), and its exit status.
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+struct CliResult {
+    int status = -1; // the exit status; -1 when it could not be run or did not end
+    std::string out;
+    std::string err;
+};
+
+// An empty directory that stands in for /sys/class/tty.
+class EmptyTtyTree {
+public:
+    EmptyTtyTree() {
+        char dir[] = "/tmp/kestrane-cli-sysfs-XXXXXX";
+        if (mkdtemp(dir) != nullptr)
+            path_ = dir;
+    }
+    ~EmptyTtyTree() {
+        if (!path_.empty())
+            rmdir(path_.c_str());
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+inline CliResult RunCliProgram(const std::vector<std::string>& args,
+                               const std::vector<std::string>& devices,
+                               const std::string& sysfs,
+                               std::chrono::seconds timeout = std::chrono::seconds(60)) {
+    CliResult result;
+    std::string extra;
+    for (const std::string& d : devices)
+        extra += (extra.empty() ? "" : ":") + d;
+    std::vector<std::string> env = {"KESTRANE_EXTRA_PORTS=" + extra, "KESTRANE_SYSFS_TTY=" + sysfs};
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        if (entry.rfind("KESTRANE_EXTRA_PORTS=", 0) != 0 && entry.rfind("KESTRANE_SYSFS_TTY=", 0) != 0)
+            env.push_back(entry);
+    }
+    std::vector<std::string> argvText = args;
+    argvText.insert(argvText.begin(), KESTRANE_CLI_PROGRAM);
+    std::vector<char*> argv;
+    for (std::string& a : argvText)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    int out[2];
+    int err[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        return result;
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return result;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    pid_t pid = -1;
+    const int spawned =
+        posix_spawn(&pid, KESTRANE_CLI_PROGRAM, &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* texts[2] = {&result.out, &result.err};
+    int open = spawned == 0 ? 2 : 0;
+    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+        if (poll(fds, 2, 100) <= 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            char chunk[4096];
+            const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
+            if (n > 0) {
+                texts[i]->append(chunk, static_cast<std::size_t>(n));
+            } else {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    close(out[0]);
+    close(err[0]);
+    if (spawned != 0)
+        return result;
+    if (open > 0)
+        kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (open == 0 && WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    return result;
+}

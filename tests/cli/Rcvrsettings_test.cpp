@@ -1,0 +1,85 @@
+// The settings unit that Receiver Setup and kestrane-cli share: what counts as the
+// receiver having taken an Apply, and the texts of sentence lists and versions. Reading
+// reports and the bytes of an Apply are checked end to end, through the window
+// (tests/connect) and through the program (Cli_test.cpp).
+
+#include "receiver/Rcvrsettings.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ReceiverSettings, ApplyDifferencesNameEverySettingTheReceiverDidNotTake) {
+    ApplyValues asked;
+    asked.nmeaFlags = kNmeaGGA | kNmeaRMC;
+    asked.navRate = 5;
+    asked.waasOn = false;
+    asked.correctionsOn = true;
+    asked.alternateFrequency = true;
+    asked.channel = 41000;
+    asked.baudRate = 9600;
+    ReceiverSettings taken;
+    taken.nmeaFlags = kNmeaGGA | kNmeaRMC | 0x100; // bits beyond the five are not ours
+    taken.navRate = 5;
+    taken.waasState = 2; // no WAAS: off as asked
+    taken.correctionsState = 0;
+    taken.freqMode = 1;
+    taken.channel = 41000;
+    taken.baudRate = 9600;
+    EXPECT_TRUE(ApplyDifferences(asked, taken).empty());
+
+    ReceiverSettings other = taken;
+    other.nmeaFlags = kNmeaGGA;
+    other.binaryFlags = kBinSYS;
+    other.navRate = 1;
+    other.correctionsState = 3;
+    other.channel = 40999;
+    other.baudRate = 19200;
+    EXPECT_EQ(ApplyDifferences(asked, other),
+              (std::vector<std::string>{"NMEA sentences: asked GGA,RMC, reported GGA",
+                                        "binary messages: asked 0x00, reported 0x08",
+                                        "navigation rate: asked 5, reported 1",
+                                        "corrections: asked on, reported off",
+                                        "frequency: asked 1545.5, reported 1545.4995",
+                                        "baud rate: asked 9600, reported 19200"}));
+    asked.waasOn = true;
+    asked.alternateFrequency = false;
+    EXPECT_EQ(ApplyDifferences(asked, taken),
+              (std::vector<std::string>{"WAAS: asked on, reported not available",
+                                        "frequency: asked default, reported 1545.5"}));
+}
+
+TEST(ReceiverSettings, SentenceListsAndVersionTexts) {
+    struct Case {
+        const char* text;
+        bool ok;
+        std::uint32_t flags;
+    };
+    const Case cases[] = {
+        {"GGA,RMC", true, 0x11}, {"rmc,gga,Gsa", true, 0x13}, {"ZDA,VTG", true, 0x0C},
+        {"none", true, 0},       {"NONE", true, 0},           {"", false, 0},
+        {"GGA,", false, 0},      {",GGA", false, 0},          {"GGA,,RMC", false, 0},
+        {"GGA RMC", false, 0},   {"GLL", false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::uint32_t flags = 0xFFFF;
+        EXPECT_EQ(ParseNmeaList(c.text, flags), c.ok);
+        EXPECT_EQ(flags, c.ok ? c.flags : 0xFFFFu);
+    }
+    EXPECT_EQ(NmeaListText(0x1F), "GGA,GSA,ZDA,VTG,RMC");
+    EXPECT_EQ(NmeaListText(0xE0), "none");
+
+    ConfigurationReport report;
+    report.versionMajor = 2;
+    report.versionMinor = 12;
+    EXPECT_EQ(SoftwareVersionText(report), "2.12");
+    report.versionSuffix[0] = 'b';
+    report.versionSuffix[1] = '\x01';
+    report.versionSuffix[2] = 'x';
+    EXPECT_EQ(SoftwareVersionText(report), "2.12b?x");
+    report.versionSuffix[1] = '\0';
+    EXPECT_EQ(SoftwareVersionText(report), "2.12b");
+}
+
+} // namespace
