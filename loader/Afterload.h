@@ -61,7 +61,7 @@ public:
     std::uint32_t BinaryFlags() const { return binaryFlags_; }
     std::uint32_t NmeaFlags() const { return nmeaFlags_; }
     // The dialogue's steps.
-    bool LoadEndedPending() const { return loadEnded_; }       // next idle: power cycle
+    bool LoadEndedPending() const { return loadEnded_; }          // next idle: power cycle
     bool PowerCyclePending() const { return powerCyclePending_; } // shown; Request next
     bool ConfirmRequested() const { return confirmRequested_; }   // next idle: "Done"
     bool RestorePending() const { return restore_ != Restore::None; }

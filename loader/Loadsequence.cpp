@@ -129,8 +129,8 @@ void LoadSequence::TimerTimer() {
 // A read from the port that notices a hang-up. With the blocking set a read that
 // times out fails too, but only once its wait is over; a line that has hung up (or
 // failed) fails at once. The load then ends as a failed one.
-bool LoadSequence::ReadFromLine(std::uint8_t* dest, std::uint32_t capacity,
-                                std::uint32_t& received, std::uint32_t waitMs) {
+bool LoadSequence::ReadFromLine(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t& received,
+                                std::uint32_t waitMs) {
     const auto began = std::chrono::steady_clock::now();
     if (port_.Read(dest, capacity, received, waitMs)) {
         return true;

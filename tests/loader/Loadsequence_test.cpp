@@ -388,10 +388,12 @@ TEST(LoadSequence, AHangUpEndsTheLoadAtOnceAsAFailedLoad) {
         std::vector<std::string> statuses;
     } cases[] = {
         {"in the first wait", LoadStateCode::Start, {"Started", "Timeout on Ack", "Timeout"}},
-        {"awaiting an OK", LoadStateCode::Idle, {sent[0], sent[1], sent[2], "Timeout on Ack",
-                                                 "Timeout"}},
-        {"after RESET", LoadStateCode::NextRecord, {sent[0], sent[1], sent[2], "Timeout on Ack",
-                                                    "Timeout"}},
+        {"awaiting an OK",
+         LoadStateCode::Idle,
+         {sent[0], sent[1], sent[2], "Timeout on Ack", "Timeout"}},
+        {"after RESET",
+         LoadStateCode::NextRecord,
+         {sent[0], sent[1], sent[2], "Timeout on Ack", "Timeout"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
