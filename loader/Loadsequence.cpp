@@ -13,8 +13,10 @@ constexpr int kRecordPasses = 5;
 // How long each pass waits for a byte, and each read of the drain.
 constexpr std::uint32_t kPassReadMs = 10;
 constexpr std::uint32_t kDrainReadMs = 100;
-// Clock readings of a blocking wait are this far apart.
+// Clock readings of a blocking wait are this far apart; between them the line is
+// looked at, waiting this long for what it brings.
 constexpr int kBlockingWaitPollMs = 20;
+constexpr std::uint32_t kBlockingWaitReadMs = 2;
 
 // Seconds the receiver is given for each answer.
 constexpr int kSettleSeconds = 2;        // after the first "\r" (blocking)
@@ -26,6 +28,7 @@ constexpr int kPromptAfterOkSeconds = 4; // prompt after an "OK"
 constexpr int kRecordSeconds = 6;        // "OK" after a record
 constexpr int kResetSeconds = 4;         // after "RESET\r" (blocking)
 constexpr int kRestartSeconds = 2;       // then, before the engine is asked for its state
+constexpr int kQuietSeconds = 1;         // of silence after a record that was sent twice
 
 // Steps while the commands go out, each naming the command to send at the next prompt.
 constexpr std::int32_t kStepVer = -4;
@@ -82,9 +85,14 @@ void LoadSequence::Start(std::uint32_t savedBaudRate) {
     LoadState = LoadStateCode::Start;
     PromptSeen = false;
     SavedBaudRate = savedBaudRate;
+    Ended = LoadOutcome::None;
+    LineLost = false;
 }
 
 void LoadSequence::Finish() {
+    if (LoadState != LoadStateCode::Idle && Ended == LoadOutcome::None) {
+        Ended = LoadOutcome::Cancelled;
+    }
     LoadState = LoadStateCode::Idle;
     RecordBytes.clear();
     RecordBytes.shrink_to_fit();
@@ -104,10 +112,47 @@ void LoadSequence::TimerTimer() {
             return;
         }
         std::uint32_t received = 0;
-        if (port_.Read(&ReceivedByte, 1, received, kPassReadMs) && received == 1) {
-            TakeByte(ReceivedByte);
+        if (!ReadFromLine(&ReceivedByte, 1, received, kPassReadMs)) {
+            continue; // the line is gone: the next pass ends the load
+        }
+        if (received == 1) {
+            if (LoadState == LoadStateCode::AwaitQuiet) {
+                // Not yet quiet: discarded, and the second of silence starts again.
+                Deadline = Now + kQuietSeconds;
+            } else {
+                TakeByte(ReceivedByte);
+            }
         }
     }
+}
+
+// A read from the port that notices a hang-up. With the blocking set a read that
+// times out fails too, but only once its wait is over; a line that has hung up (or
+// failed) fails at once. The load then ends as a failed one.
+bool LoadSequence::ReadFromLine(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t& received,
+                                std::uint32_t waitMs) {
+    const auto began = std::chrono::steady_clock::now();
+    if (port_.Read(dest, capacity, received, waitMs)) {
+        return true;
+    }
+    received = 0;
+    if (!port_.IsOpen() ||
+        std::chrono::steady_clock::now() - began >= std::chrono::milliseconds(waitMs)) {
+        return true; // only the wait ran out, or the port is closed (a failed reopen)
+    }
+    LineLost = true;
+    EndAsFailed();
+    return false;
+}
+
+// A failed load: "Timeout on Ack" now, "Timeout" and the end of the load on the next
+// pass. Once only, and never after the load has ended.
+void LoadSequence::EndAsFailed() {
+    if (LoadState == LoadStateCode::Idle || LoadState == LoadStateCode::Failed) {
+        return;
+    }
+    ShowStatus("Timeout on Ack");
+    LoadState = LoadStateCode::Failed;
 }
 
 // One step of the sequence. Answers false when the state ended the tick (the load has
@@ -120,9 +165,9 @@ bool LoadSequence::Act() {
     case LoadStateCode::Start:
         ShowStatus("Started");
         Send("\r");
-        BlockingWait(kSettleSeconds);
-        Drain();
-        LoadState = LoadStateCode::WakeLoader;
+        if (BlockingWait(kSettleSeconds) && Drain()) {
+            LoadState = LoadStateCode::WakeLoader;
+        }
         return true;
 
     case LoadStateCode::WakeLoader:
@@ -169,7 +214,15 @@ bool LoadSequence::Act() {
                 ClearReply();
                 break;
             default:
-                LoadState = LoadStateCode::NextRecord;
+                if (AwaitedSend == AwaitedSendCode::SecondSending) {
+                    // The first sending's "OK" may still be on its way, or have been
+                    // taken for the second's: let the other one pass first.
+                    LoadState = LoadStateCode::AwaitQuiet;
+                    Deadline = Now + kQuietSeconds;
+                    QuietUntil = Now + kRecordSeconds;
+                } else {
+                    LoadState = LoadStateCode::NextRecord;
+                }
                 break;
             }
         } else if (Now > Deadline) {
@@ -193,6 +246,12 @@ bool LoadSequence::Act() {
         }
         return true;
 
+    case LoadStateCode::AwaitQuiet:
+        if (Now > Deadline || Now > QuietUntil) {
+            LoadState = LoadStateCode::NextRecord;
+        }
+        return true;
+
     case LoadStateCode::NextRecord:
         AwaitedSend = AwaitedSendCode::FirstSending;
         if (TakeNextRecord()) {
@@ -200,7 +259,9 @@ bool LoadSequence::Act() {
             SendRecord();
         } else {
             Send("RESET\r");
-            BlockingWait(kResetSeconds);
+            if (!BlockingWait(kResetSeconds)) {
+                return true; // the line is gone: not "Finished"
+            }
             Deadline = Now + kRestartSeconds;
             LoadState = LoadStateCode::AfterReset;
             ClearReply();
@@ -213,6 +274,7 @@ bool LoadSequence::Act() {
         return true;
 
     case LoadStateCode::Failed:
+        Ended = LoadOutcome::Failed;
         ShowStatus("Timeout");
         if (hooks_.EndLoad) {
             hooks_.EndLoad();
@@ -224,6 +286,7 @@ bool LoadSequence::Act() {
     case LoadStateCode::AfterReset:
         if (Now > Deadline) {
             LoadState = LoadStateCode::Idle;
+            Ended = LoadOutcome::Completed;
             ClearReply();
             ShowStatus("Checking GPS Engine");
             if (hooks_.EndLoad) {
@@ -306,31 +369,43 @@ void LoadSequence::ClearReply() {
 
 // Holds the thread until the calendar clock reaches Now + seconds. The wait is bounded
 // by its own length in pauses as well, so a clock set back meanwhile cannot hold the
-// thread for longer than the wait was meant to last.
-void LoadSequence::BlockingWait(int seconds) {
+// thread for longer than the wait was meant to last. Between clock readings the line
+// is looked at: what it brings is discarded (the drain after the first wait would
+// discard it, and after "RESET\r" nothing is waited for), and a hang-up ends the wait
+// and the load. False when the line has gone.
+bool LoadSequence::BlockingWait(int seconds) {
     Deadline = Now + seconds;
     const int maxPauses = (seconds + 1) * 1000 / kBlockingWaitPollMs;
+    std::uint8_t discard[64];
+    std::uint32_t received = 0;
     for (int pauses = 0; Now < Deadline && pauses < maxPauses; ++pauses) {
         if (hooks_.Pause) {
             hooks_.Pause(kBlockingWaitPollMs);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(kBlockingWaitPollMs));
         }
+        if (!ReadFromLine(discard, sizeof discard, received, kBlockingWaitReadMs)) {
+            return false;
+        }
         Now = clock_->Seconds();
     }
+    return true;
 }
 
 // Discards what the receiver sent before the loader was woken, up to the first read
-// that yields nothing (a failed read counts as nothing).
-void LoadSequence::Drain() {
+// that yields nothing. False when the line has gone.
+bool LoadSequence::Drain() {
     std::uint8_t byte = 0;
     std::uint32_t received = 0;
     for (int count = 0; count < kDrainLimit; ++count) {
-        received = 0;
-        if (!port_.Read(&byte, 1, received, kDrainReadMs) || received == 0) {
+        if (!ReadFromLine(&byte, 1, received, kDrainReadMs)) {
+            return false;
+        }
+        if (received == 0) {
             break;
         }
     }
+    return true;
 }
 
 void LoadSequence::Send(const char* text) {

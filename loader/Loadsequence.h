@@ -20,10 +20,22 @@
 //
 // A record that is not acknowledged in time is sent once more; a second miss, a
 // missed acknowledgement of a command or a prompt that does not come in time ends the
-// load with "Timeout on Ack" and then "Timeout". A load that gets through the file
-// ends with "RESET\r", "Finished" and, a little later, "Checking GPS Engine"; the
-// engine's own progress then shows in the receiver's Configuration reports, which
-// the window follows.
+// load with "Timeout on Ack" and then "Timeout". An acknowledgement counts only for
+// the sending it follows: when a record needed a second sending, the first sending's
+// "OK" may still come late, and the one that did not acknowledge the record then
+// arrives behind it. So after the prompt that follows such a record, whatever comes
+// is discarded until the line has been quiet for a whole second (six at most), and
+// only then does the next record go out, so the stray "OK" is not taken for the
+// acknowledgement of a record it never answered.
+//
+// A line that hangs up (the adapter pulled out: the port's read fails at once rather
+// than at the end of its wait) ends the load there and then as a failed load, with the
+// same "Timeout on Ack" and "Timeout"; the blocking waits and the drain watch the line
+// too, so no deadline is waited out on a device that is gone.
+//
+// A load that gets through the file ends with "RESET\r", "Finished" and, a little
+// later, "Checking GPS Engine"; the engine's own progress then shows in the
+// receiver's Configuration reports, which the window follows (loader/Afterload.h).
 //
 // What reaches the receiver's flash must be exactly the file. So the whole file is
 // read and checked when the load is asked for: a file the reader refuses (an
@@ -58,10 +70,19 @@ enum class LoadStateCode : std::int32_t {
     WakeLoader = 2,  // "LOADSTAR\r", then to 19200 if the port was at another rate
     AwaitPrompt = 3, // the prompt ends the wait; then the next command, or records
     AwaitOk = 4,     // "OK" CR LF acknowledges a command or a record
+    AwaitQuiet = 5,  // after a record sent twice: discard until the line is quiet
     NextRecord = 7,  // send the next record, or "RESET\r" at the end of the file
     Resend = 8,      // send the unacknowledged record a second time
     Failed = 9,      // "Timeout", then the end of the load
     AfterReset = 11, // let the receiver restart, then the end of the load
+};
+
+// How the last load ended.
+enum class LoadOutcome : std::uint8_t {
+    None,      // no load has ended since the sequence was made, or one runs
+    Completed, // through the file and "RESET\r": "Finished", then "Checking GPS Engine"
+    Failed,    // a wait ran out or the line hung up: "Timeout"
+    Cancelled, // ended from outside (Finish) while it ran
 };
 
 // What the current acknowledgement wait follows.
@@ -114,7 +135,7 @@ public:
     // One tick of the window's timer. Does nothing while no load runs.
     void TimerTimer();
     // Back to idle and the file's records released. Harmless when idle; the window's
-    // end of a load calls it.
+    // end of a load calls it. A load still running then counts as cancelled.
     void Finish();
 
     bool Running() const { return LoadState != LoadStateCode::Idle; }
@@ -129,6 +150,10 @@ public:
     bool Prompt() const { return PromptSeen; }
     // Records of the file opened last (0 once the load has ended).
     std::size_t RecordCount() const { return RecordEnds.size(); }
+    // How the last load ended; and whether the line hung up during it (the device is
+    // gone, so the port cannot be reopened on it).
+    LoadOutcome Outcome() const { return Ended; }
+    bool LineGone() const { return LineLost; }
 
     // The loader dialogue runs at this rate whatever the rate of the port before.
     static constexpr std::uint32_t kLoaderBaudRate = 19200;
@@ -137,8 +162,11 @@ private:
     bool Act();
     void TakeByte(std::uint8_t byte);
     void ClearReply();
-    void BlockingWait(int seconds);
-    void Drain();
+    bool BlockingWait(int seconds);
+    bool Drain();
+    bool ReadFromLine(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t& received,
+                      std::uint32_t waitMs);
+    void EndAsFailed();
     void Send(const char* text);
     bool TakeNextRecord();
     void SendRecord();
@@ -161,6 +189,9 @@ private:
     bool PromptSeen = false;
     std::uint8_t ReceivedByte = 0;
     std::uint32_t SavedBaudRate = 0;
+    std::int64_t QuietUntil = 0; // AwaitQuiet goes on regardless after this second
+    LoadOutcome Ended = LoadOutcome::None;
+    bool LineLost = false;
 
     // The file's records, one after another, and where each ends in RecordBytes.
     std::vector<std::uint8_t> RecordBytes;

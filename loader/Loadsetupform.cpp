@@ -30,14 +30,6 @@ namespace {
 constexpr int kRestIntervalMs = 1000;
 constexpr int kLoadIntervalMs = 1;
 
-// GPS engine load status of the Configuration report.
-constexpr std::uint8_t kEngineIdle = 0;
-constexpr std::uint8_t kEngineDownloading1 = 1;
-constexpr std::uint8_t kEngineDownloading2 = 2;
-constexpr std::uint8_t kEngineCyclePower = 3;
-constexpr std::uint8_t kEngineFailed1 = 4;
-constexpr std::uint8_t kEngineFailed2 = 12;
-
 // Writes a whole frame to the program's port; a closed port takes nothing, unnoticed.
 void WriteFrame(const std::uint8_t* frame, std::uint8_t length) {
     CommPort.Write(frame, length);
@@ -101,9 +93,7 @@ void TFormLoadSetup::ShowOver(const WindowRect& rect) {
         move(CentreOver(rect, frameGeometry().width(), frameGeometry().height(), true));
         Positioned = true;
     }
-    LoadEnded = false;
-    ConfirmRequested = false;
-    PowerCyclePending = false;
+    afterLoad_.Restart();
     ui->LabelVersion->setText(QStringLiteral("Not Known"));
     ui->PanelDoNotClose->hide();
     RequestStatus();
@@ -132,17 +122,22 @@ void TFormLoadSetup::RequestStatus() {
     WriteFrame(frame, BuildRequestMsg(kMsgConfigReport, frame));
 }
 
-void TFormLoadSetup::RestoreOutputs() {
+void TFormLoadSetup::WriteOutputs(const OutputConfiguration& outputs) {
+    if (!outputs.send) {
+        return;
+    }
     std::uint8_t frame[kPortConfigMsgLen];
-    const std::uint32_t rate = FormPort != nullptr ? FormPort->BaudRate : 19200;
-    WriteFrame(frame, BuildPortConfigMsg(0, BinaryFlags, NmeaFlags, rate, frame));
+    const std::uint32_t rate = FormPort != nullptr ? FormPort->BaudRate : PortBaudRate;
+    WriteFrame(frame, BuildPortConfigMsg(0, outputs.binaryFlags, outputs.nmeaFlags, rate, frame));
 }
 
 void TFormLoadSetup::ReopenPort(std::uint32_t baudRate) {
     if (CommPort.IsOpen()) {
         CommPort.Close();
     }
-    const std::string device = FormPort != nullptr ? FormPort->DeviceName : PortDeviceName;
+    // The device that is open, not the one last selected in the Open Port dialog: a
+    // search may have found the receiver on another.
+    const std::string device = PortDeviceName;
     if (!CommPort.Open(device.c_str(), baudRate, 0)) {
         ShowStatus(QStringLiteral("Error Changing Baud Rate"));
     }
@@ -193,6 +188,11 @@ void TFormLoadSetup::ButtonLoadClick() {
     if (!sequence_.OpenSoftwareFile(QFile::encodeName(FileName).toStdString())) {
         return;
     }
+    // A search still running would take the port at its next attempt.
+    if (FormPort != nullptr && FormPort->Searching()) {
+        FormPort->SearchCancelClick();
+    }
+    afterLoad_.LoadStarting();
     SetMainPoll(false);
     Timer->setInterval(kLoadIntervalMs);
     Timer->start();
@@ -218,6 +218,7 @@ void TFormLoadSetup::EndLoad() {
     }
     loadActive_ = false;
     const std::uint32_t savedBaudRate = sequence_.SavedRate();
+    const bool lineGone = sequence_.LineGone();
     sequence_.Finish();
 
     SetMainPoll(true);
@@ -230,20 +231,17 @@ void TFormLoadSetup::EndLoad() {
     SetMainWindowEnabled(true);
     SetStayOnTop(false);
 
-    if (savedBaudRate != LoadSequence::kLoaderBaudRate) {
+    if (lineGone) {
+        // The device has gone: nothing to reopen, and the port is shown closed.
+        CommPort.Close();
+    } else if (savedBaudRate != LoadSequence::kLoaderBaudRate) {
         ReopenPort(savedBaudRate);
     }
     // The main window's port panel shows whether the port is open again.
     NotifyPortChanged();
 
-    // Outputs back, SYS on in addition so the engine's status keeps coming; only with
-    // the receiver's own flags, never with flags no report has given.
-    if (FlagsKnown) {
-        std::uint8_t frame[kPortConfigMsgLen];
-        const std::uint32_t rate = FormPort != nullptr ? FormPort->BaudRate : savedBaudRate;
-        WriteFrame(frame, BuildPortConfigMsg(0, BinaryFlags | kBinSYS, NmeaFlags, rate, frame));
-    }
-    LoadEnded = true;
+    // Outputs back with SYS on in addition, so the engine's status keeps coming.
+    WriteOutputs(afterLoad_.LoadEnded(sequence_.Outcome()));
     RequestStatus();
 }
 
@@ -257,7 +255,6 @@ void TFormLoadSetup::OnConfigurationReport(const std::uint8_t* frame, int len) {
     EngineStatus = report.engineLoadStatus;
     BinaryFlags = report.binaryFlags;
     NmeaFlags = report.nmeaFlags;
-    FlagsKnown = true;
     std::memcpy(VersionSuffix, report.versionSuffix, sizeof VersionSuffix);
     VersionSuffix[3] = '\0';
 
@@ -271,37 +268,11 @@ void TFormLoadSetup::OnConfigurationReport(const std::uint8_t* frame, int len) {
     ui->LabelVersion->setText(
         QStringLiteral("%1.%2%3").arg(VersionMajor).arg(VersionMinor).arg(suffix));
 
-    switch (EngineStatus) {
-    case kEngineIdle:
-        if (LoadEnded) {
-            LoadEnded = false;
-            ShowStatus(QStringLiteral("Cycle Power Now"));
-            PowerCyclePending = true;
-        }
-        if (ConfirmRequested) {
-            ConfirmRequested = false;
-            ShowStatus(QStringLiteral("Done"));
-        }
-        RestoreOutputs();
-        break;
-    case kEngineDownloading1:
-    case kEngineDownloading2:
-        // No Output configuration here: SYS, forced on at the end of the load, stays on
-        // so the engine's progress keeps coming.
-        ShowStatus(QStringLiteral("Downloading to GPS Engine"));
-        break;
-    case kEngineCyclePower:
-        ShowStatus(QStringLiteral("Cycle Power Now"));
-        RestoreOutputs();
-        break;
-    case kEngineFailed1:
-    case kEngineFailed2:
-        ShowStatus(QStringLiteral("Failed GPS Engine download"));
-        RestoreOutputs();
-        break;
-    default:
-        break;
+    const ReportReaction reaction = afterLoad_.OnReport(report);
+    if (reaction.status != nullptr) {
+        ShowStatus(QString::fromLatin1(reaction.status));
     }
+    WriteOutputs(reaction.outputs);
 }
 
 void TFormLoadSetup::ButtonSoftwareFileClick() {
@@ -334,10 +305,7 @@ void TFormLoadSetup::ButtonDoneClick() {
 }
 
 void TFormLoadSetup::ButtonRequestClick() {
-    if (PowerCyclePending) {
-        PowerCyclePending = false;
-        ConfirmRequested = true;
-    }
+    afterLoad_.RequestPressed();
     RequestStatus();
 }
 

@@ -11,9 +11,17 @@
 // status keeps coming) and its status asked for.
 //
 // After a load the dialog follows the GPS engine through the Configuration reports
-// that the Receiver Setup dialog passes on: "Downloading to GPS Engine" while the
-// engine takes the software in, then "Cycle Power Now"; after the power cycle, Request
-// brings "Done" and the new version.
+// that the Receiver Setup dialog passes on; what each report shows and what is sent
+// back is decided by the after-load dialogue (loader/Afterload.h), which this window
+// only shows. A completed load leads to "Downloading to GPS Engine", "Cycle Power Now"
+// and, after the power cycle, Request brings "Done" and the new version.
+//
+// The load runs on the device that is open (the port manager's PortDeviceName), which
+// after an automatic search need not be the one selected in the Open Port dialog. A
+// search still running when Load is pressed is ended first, as the wait window's
+// Cancel would, so its next attempt cannot take the port from under the load or close
+// it after. A device that hangs up during a load ends it as a failed load; its end
+// then closes the port rather than reopen a device that is gone.
 //
 // The only way to stop a load early is to pick a file again and press Load:
 // "Cancelled".
@@ -25,6 +33,7 @@
 #include <memory>
 
 #include "app/Clock.h"
+#include "loader/Afterload.h"
 #include "loader/Loadsequence.h"
 #include "ui/Windowrect.h"
 
@@ -49,11 +58,10 @@ public:
     void ShowStatus(const QString& text);
     // Output request for the Configuration report.
     void RequestStatus();
-    // Output configuration command with the flags of the last Configuration report and
-    // the Open Port dialog's rate.
-    void RestoreOutputs();
-    // Closes the port if open and opens the Open Port dialog's device at baudRate. A
-    // failure shows "Error Changing Baud Rate"; a running load goes on regardless.
+    // Output configuration command with the given flags and the Open Port dialog's rate.
+    void WriteOutputs(const OutputConfiguration& outputs);
+    // Closes the port if open and opens the device in use (PortDeviceName) at baudRate.
+    // A failure shows "Error Changing Baud Rate"; a running load goes on regardless.
     void ReopenPort(std::uint32_t baudRate);
     // The common end of every load; does nothing when no load runs.
     void EndLoad();
@@ -85,6 +93,8 @@ public:
     // For the windows and tests that watch the dialog.
     bool LoadRunning() const { return loadActive_; }
     const LoadSequence& Sequence() const { return sequence_; }
+    // The after-load dialogue the window shows; tests set it up through here.
+    AfterLoadDialogue& AfterLoad() { return afterLoad_; }
     QString StatusText() const;
     QString VersionText() const;
     QString FileName; // the path taken from EditFileName at Load
@@ -96,15 +106,6 @@ public:
     std::uint8_t EngineStatus = 0;
     std::uint32_t BinaryFlags = 0;
     std::uint32_t NmeaFlags = 0;
-    // A Configuration report has been taken, so the two flag words above are the
-    // receiver's own. Until then the end of a load sends no Output configuration:
-    // zero flags would switch the receiver's NMEA output off.
-    bool FlagsKnown = false;
-
-    // The after-load dialogue.
-    bool LoadEnded = false;         // the next idle status asks for a power cycle
-    bool PowerCyclePending = false; // "Cycle Power Now" has been shown after a load
-    bool ConfirmRequested = false;  // Request pressed while a power cycle was pending
 
 signals:
     // Every text the status line shows, in order.
@@ -123,6 +124,7 @@ private:
     bool Positioned = false;
     bool loadActive_ = false;
     LoadSequence sequence_;
+    AfterLoadDialogue afterLoad_;
 };
 
 extern TFormLoadSetup* FormLoadSetup;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,6 +41,9 @@ public:
         hooks.Pause = [this](int) {
             clock.Advance(1);
             ++pausedSeconds_;
+            if (onPause) {
+                onPause();
+            }
         };
         seq.SetHooks(hooks);
     }
@@ -68,6 +72,9 @@ public:
             while (seenAt.size() < peer.seen.size()) {
                 seenAt.push_back(clock.Seconds());
                 seenTick.push_back(tick);
+            }
+            if (afterService) {
+                afterService();
             }
             if (tick % ticksPerSecond_ == 0) {
                 clock.Advance(1);
@@ -111,6 +118,8 @@ public:
     std::vector<int> blockingWaits;   // seconds each blocking wait held the thread
     std::vector<std::pair<LoadStateCode, std::int64_t>> states;
     int endLoads = 0;
+    std::function<void()> onPause;      // inside a blocking wait, after the clock moved
+    std::function<void()> afterService; // after each tick, once the loader has answered
 
 private:
     int ticksPerSecond_;
@@ -343,6 +352,85 @@ TEST(LoadSequence, WhatCameBeforeTheWakeIsDrained) {
     h.Run();
     EXPECT_EQ(h.peer.Commands(), (std::vector<std::string>{"\r", "LOADSTAR\r"}));
     EXPECT_EQ(h.statuses, (std::vector<std::string>{"Started", "Timeout on Ack", "Timeout"}));
+}
+
+// When a record needed a second sending, the "OK" that answers the first may come
+// after the second went out and be taken for its acknowledgement; the second's own
+// "OK" then follows. It must not acknowledge the next record: each record is sent
+// only once the one before it has been answered, and the load ends complete. The
+// loader here answers every unit three ticks after it came in, and record 2's answer
+// only once its second sending has arrived.
+TEST(LoadSequence, ALateAcknowledgementCountsOnlyForItsOwnRecord) {
+    Harness h;
+    ASSERT_TRUE(h.opened);
+    const GeneratedGst gst = MakeGst(5);
+    ASSERT_TRUE(h.Load(gst.text));
+    h.peer.answerDelay = 3;
+    h.peer.heldUntilNext = "#2";
+    h.seq.Start(19200);
+    h.Run();
+    std::vector<std::string> expected = gst.records;
+    expected.insert(expected.begin() + 1, gst.records[1]);
+    EXPECT_EQ(h.peer.Records(), expected);
+    EXPECT_EQ(h.peer.early, std::vector<std::string>{});
+    EXPECT_EQ(h.peer.Commands(), kAllCommands);
+    EXPECT_EQ(h.seq.Outcome(), LoadOutcome::Completed);
+}
+
+// A line that hangs up ends the load at once as a failed one, wherever the sequence
+// is: in the wait after the first "\r", waiting for an acknowledgement, or in the wait
+// after "RESET\r" (which then never reports "Finished").
+TEST(LoadSequence, AHangUpEndsTheLoadAtOnceAsAFailedLoad) {
+    const std::vector<std::string> sent = {"Started", "Sending Record 1", "Sending Record 2"};
+    const struct {
+        const char* what;
+        LoadStateCode waitIn; // the line goes in this state's blocking wait; Idle: below
+        std::vector<std::string> statuses;
+    } cases[] = {
+        {"in the first wait", LoadStateCode::Start, {"Started", "Timeout on Ack", "Timeout"}},
+        {"awaiting an OK",
+         LoadStateCode::Idle,
+         {sent[0], sent[1], sent[2], "Timeout on Ack", "Timeout"}},
+        {"after RESET",
+         LoadStateCode::NextRecord,
+         {sent[0], sent[1], sent[2], "Timeout on Ack", "Timeout"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Harness h;
+        ASSERT_TRUE(h.opened);
+        ASSERT_TRUE(h.Load(MakeGst(2).text));
+        std::int64_t goneAt = -1;
+        const auto hangUp = [&] {
+            if (goneAt < 0) {
+                h.pty.HangUp();
+                goneAt = h.clock.Seconds();
+            }
+        };
+        if (c.waitIn != LoadStateCode::Idle) {
+            h.onPause = [&] {
+                if (h.seq.State() == c.waitIn) {
+                    hangUp();
+                }
+            };
+        } else {
+            // Record 2 goes unanswered, and the line goes while its "OK" is awaited.
+            h.peer.silentFrom = "#2";
+            h.afterService = [&] {
+                if (h.peer.Records().size() == 2) {
+                    hangUp();
+                }
+            };
+        }
+        h.seq.Start(19200);
+        h.Run();
+        EXPECT_EQ(h.statuses, c.statuses);
+        EXPECT_EQ(h.endLoads, 1);
+        EXPECT_EQ(h.seq.Outcome(), LoadOutcome::Failed);
+        EXPECT_TRUE(h.seq.LineGone());
+        ASSERT_GE(goneAt, 0);
+        EXPECT_LE(h.StatusAt("Timeout") - goneAt, 1) << "no deadline waited out";
+    }
 }
 
 } // namespace

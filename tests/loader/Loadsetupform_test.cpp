@@ -13,6 +13,7 @@
 #include "receiver/Rcvrportform.h"
 #include "sim/Simreceiver.h"
 #include "sim/Simrecords.h"
+#include "tests/connect/Windows.h"
 #include "tests/loader/Gstfile.h"
 #include "tests/loader/Pty.h"
 #include "ui/Aboutform.h"
@@ -30,6 +31,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -144,9 +146,9 @@ protected:
     // As a user does: the dialog shows the receiver's status (its report arrives through
     // the main window's poll) before the file is chosen and Load pressed.
     void ShowAndLoad(const std::string& path) {
-        FormLoadSetup->FlagsKnown = false;
         FormLoadSetup->ShowOver(OuterRect(*FormMain));
-        Pump([] { return FormLoadSetup->FlagsKnown; }, 2000); // a silent line never answers
+        // The report shows the version; a silent line never answers.
+        Pump([] { return FormLoadSetup->VersionText() != QStringLiteral("Not Known"); }, 2000);
         FormLoadSetup->SoftwareFileChosen(true, QString::fromStdString(path));
         FormLoadSetup->ButtonLoadClick();
     }
@@ -229,11 +231,14 @@ TEST_F(LoaderTest, FullLoadThenPowerCycleAndRequestGiveDone) {
     EXPECT_EQ(statuses_.back(), "Cycle Power Now");
 
     sim_->PowerCycle();
-    ASSERT_TRUE(Pump([] { return FormLoadSetup->PowerCyclePending; }, 5000));
+    ASSERT_TRUE(Pump([] { return FormLoadSetup->AfterLoad().PowerCyclePending(); }, 5000));
     FormLoadSetup->ButtonRequestClick();
     ASSERT_TRUE(Pump([&] { return Saw("Done"); }, 5000));
     EXPECT_EQ(FormLoadSetup->VersionText(), QStringLiteral("2.6b"));
     EXPECT_EQ(FormLoadSetup->StatusText(), QStringLiteral("Done"));
+    // The SYS output that the end of the load turned on is off again, as before it.
+    EXPECT_TRUE(Pump([&] { return sim_->Status().binaryFlags == 0; }, 3000));
+    EXPECT_EQ(sim_->Status().nmeaFlags, kNmeaGGA | kNmeaRMC);
 }
 
 // The same on the system's calendar clock, with its real 2 s and 4 s waits.
@@ -303,7 +308,7 @@ TEST_F(LoaderTest, NoOutputConfigurationWithoutTheReceiversFlags) {
     TestPty line;
     ASSERT_TRUE(line.Ok());
     Connect(line.SlaveName(), 19200);
-    FormLoadSetup->FlagsKnown = false;
+    FormLoadSetup->AfterLoad() = AfterLoadDialogue(); // no report has come
     ShowAndLoad(WriteGst(MakeGst(2).text));
     ASSERT_TRUE(LoadEnds());
     EXPECT_TRUE(Saw("Timeout"));
@@ -356,8 +361,26 @@ TEST_F(LoaderTest, TheEndOfALoadTurnsSysOnAndAsksForTheStatus) {
     EXPECT_EQ(frames, (std::vector<std::vector<std::uint8_t>>{outputs, request}));
     EXPECT_EQ(statuses_.back(), "Timeout");
     EXPECT_FALSE(Saw("Error Changing Baud Rate"));
-    EXPECT_TRUE(FormLoadSetup->LoadEnded);
     ExpectRestored();
+
+    // The receiver answers with SYS on. The load failed, so its idle status asks for no
+    // power cycle; the outputs of before the load, SYS off, are put back once.
+    PutLE32(&payload[18], kBinGPS | kBinREFMON | kBinSYS);
+    report.resize(payload.size() + 10);
+    report.resize(BuildMsg(kMsgConfigReport, payload.data(), payload.size(), report.data()));
+    for (int i = 0; i < 2; ++i) {
+        FormLoadSetup->OnConfigurationReport(report.data(), static_cast<int>(report.size()));
+    }
+    QTest::qWait(50);
+    frames.clear();
+    for (char c : line.ReadAvailable()) {
+        if (framer.ProcessByte(static_cast<std::uint8_t>(c))) {
+            frames.emplace_back(framer.GetMsg(), framer.GetMsg() + framer.GetMsgLen());
+        }
+    }
+    BuildPortConfigMsg(0, kBinGPS | kBinREFMON, kNmeaGGA | kNmeaZDA, 38400, outputs.data());
+    EXPECT_EQ(frames, (std::vector<std::vector<std::uint8_t>>{outputs}));
+    EXPECT_EQ(FormLoadSetup->StatusText(), QStringLiteral("Timeout"));
 }
 
 // The main window cannot be closed while a load runs (its close would close the port
@@ -477,7 +500,7 @@ TEST_F(LoaderTest, APortAt38400IsMovedTo19200AndBack) {
 // reopen would fail and show in the status line, and the load would be lost.
 TEST_F(LoaderTest, APortAt19200IsNeverReopened) {
     StartReceiver(Options());
-    FormPort->DeviceName = dir_ + "/no-such-device";
+    PortDeviceName = dir_ + "/no-such-device";
     const GeneratedGst gst = MakeGst(10);
     ShowAndLoad(WriteGst(gst.text));
     ASSERT_TRUE(LoadEnds());
@@ -492,7 +515,7 @@ TEST_F(LoaderTest, APortAt19200IsNeverReopened) {
 TEST_F(LoaderTest, AFailedReopenIsReportedAndTheLoadStillEnds) {
     StartReceiver(Options(38400));
     FormPort->BaudRate = 38400;
-    FormPort->DeviceName = dir_ + "/no-such-device";
+    PortDeviceName = dir_ + "/no-such-device";
     ShowAndLoad(WriteGst(MakeGst(3).text));
     ASSERT_TRUE(LoadEnds());
     EXPECT_EQ(statuses_,
@@ -502,6 +525,50 @@ TEST_F(LoaderTest, AFailedReopenIsReportedAndTheLoadStillEnds) {
     EXPECT_TRUE(FormMain->isEnabled());
     EXPECT_TRUE(FormMain->Timer->isActive());
     EXPECT_TRUE(Button("ButtonLoad")->isEnabled());
+}
+
+// A receiver that goes away during a load (its pseudo-terminal closed, as a USB
+// adapter pulled out) ends the load at once as a failed one, with no deadline waited
+// out (the fake clock stands still here). The port is closed and shown so, and nothing
+// after suggests the load completed.
+TEST_F(LoaderTest, AHangUpDuringALoadEndsItAtOnceAsAFailedLoad) {
+    StartReceiver(Options());
+    ShowAndLoad(WriteGst(MakeGst(300).text));
+    ASSERT_TRUE(Pump([&] { return Saw("Sending Record 3"); }, 20000, &clock_));
+    const std::int64_t goneAt = clock_.Seconds();
+    sim_->Stop();
+    ASSERT_TRUE(Pump([] { return !FormLoadSetup->LoadRunning(); }, 5000));
+    EXPECT_EQ(clock_.Seconds(), goneAt);
+    ASSERT_GE(statuses_.size(), 2u);
+    EXPECT_EQ(statuses_[statuses_.size() - 2], "Timeout on Ack");
+    EXPECT_EQ(statuses_.back(), "Timeout");
+    EXPECT_FALSE(CommPort.IsOpen());
+    EXPECT_TRUE(FormMain->PanelText(0).endsWith(QStringLiteral(": Closed")));
+    EXPECT_TRUE(FormMain->isEnabled());
+    EXPECT_TRUE(FormMain->Timer->isActive());
+    QTest::qWait(300);
+    EXPECT_EQ(statuses_.back(), "Timeout");
+    EXPECT_FALSE(Saw("Finished"));
+}
+
+// A report already on its way when the user presses Apply in Receiver Setup carries the
+// old outputs; it must not be echoed back to the receiver, undoing the Apply.
+TEST_F(LoaderTest, AReportCrossingAReceiverSetupApplyDoesNotUndoIt) {
+    StartReceiver(Options()); // GGA and RMC
+    const auto button = [](const char* name) {
+        return FormRcvrPort->findChild<QToolButton*>(QString::fromLatin1(name));
+    };
+    ASSERT_TRUE(FormRcvrPort->ShowOver(OuterRect(*FormMain)));
+    ASSERT_TRUE(
+        Pump([&] { return button("ButtonGGA")->isChecked() && !button("ButtonGSA")->isChecked(); },
+             3000));
+    QTest::qWait(300); // both reports are in
+    button("ButtonGSA")->setChecked(true);
+    FormLoadSetup->RequestStatus(); // its answer comes after the Apply
+    FormRcvrPort->findChild<QPushButton*>(QStringLiteral("ButtonApply"))->click();
+    QTest::qWait(1000);
+    EXPECT_EQ(sim_->Status().nmeaFlags, kNmeaGGA | kNmeaGSA | kNmeaRMC);
+    FormRcvrPort->hide();
 }
 
 TEST_F(LoaderTest, AFileThatCannotBeSentAsItStandsIsRefused) {
@@ -524,6 +591,142 @@ TEST_F(LoaderTest, AFileThatCannotBeSentAsItStandsIsRefused) {
     EXPECT_FALSE(sim_->Status().loaderActive);
 }
 
+// Loads after an automatic search, with the program's windows made afresh over a device
+// list of the test's own (the extra ports and an empty sysfs tree), as the connection
+// tests make them. The search runs on one fake clock, driven tick by tick; the load on
+// another, on the windows' own timers.
+std::string gEmptySysfs; // the device list of the other tests: no device
+
+class SearchThenLoadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DestroyWindows();
+        dir_ = MakeTempDir();
+    }
+    void TearDown() override {
+        if (FormLoadSetup != nullptr && FormLoadSetup->LoadRunning()) {
+            FormLoadSetup->ButtonLoadClick();
+        }
+        windows_.reset();
+        setenv(kExtraPortsVariable, "", 1);
+        CreateWindows(gEmptySysfs);
+        std::filesystem::remove_all(dir_);
+    }
+
+    void MakeWindows(const std::vector<std::string>& devices) {
+        windows_ = std::make_unique<TestWindows>(devices);
+        FormLoadSetup->SetClock(loadClock_, [this](int) { loadClock_.Advance(1); });
+        QObject::connect(FormLoadSetup, &TFormLoadSetup::StatusShown, FormLoadSetup,
+                         [this](const QString& s) { statuses_.push_back(s.toStdString()); });
+    }
+
+    // Both on Auto (or the device by hand), Apply.
+    void StartSearch(bool deviceAuto) {
+        Child<QToolButton>(FormPort, deviceAuto ? "ButtonDeviceNameAuto" : "ButtonDeviceNameManual")
+            ->click();
+        Child<QToolButton>(FormPort, "ButtonBaudRateAuto")->click();
+        Child<QPushButton>(FormPort, "ButtonApply")->click();
+    }
+
+    static void Tick() {
+        QTest::qWait(3);
+        FormMain->TimerTimer();
+    }
+
+    // Runs the search to its end: ten ticks a second of its clock, and on the awaited
+    // combination ticks until the receiver's answer has come.
+    void RunSearch(const std::string& device, std::int32_t rate) {
+        for (int s = 0; s < 60 && FormPort->Searching(); ++s) {
+            for (int t = 0; t < 10 && FormPort->Searching(); ++t) {
+                Tick();
+            }
+            if (FormPort->Searching() && PortDeviceName == device && PortBaudRate == rate) {
+                for (int t = 0;
+                     t < 1000 && FormMain->messageCount == FormPort->AttemptMessageCount(); ++t) {
+                    Tick();
+                }
+            }
+            windows_->clock.Advance(1);
+        }
+        ASSERT_FALSE(FormPort->Searching());
+    }
+
+    void Load(const std::string& text) {
+        const std::string path = dir_ + "/300test.gst";
+        ASSERT_TRUE(WriteTextFile(path, text));
+        FormLoadSetup->ShowOver(OuterRect(*FormMain));
+        FormLoadSetup->SoftwareFileChosen(true, QString::fromStdString(path));
+        FormLoadSetup->ButtonLoadClick();
+    }
+
+    FakeClock loadClock_;
+    std::unique_ptr<TestWindows> windows_;
+    std::string dir_;
+    std::vector<std::string> statuses_;
+};
+
+// A search that ends on another device than the one selected at Apply leaves the
+// Open Port dialog's device as selected; the load must reopen the device in use. The
+// receiver is on the second of two devices at 38400: the load completes there byte for
+// byte, and the first device hears nothing of it.
+TEST_F(SearchThenLoadTest, ALoadRunsOnTheDeviceTheSearchFound) {
+    SimOptions silent;
+    silent.dead = true;
+    SimReceiver other(silent);
+    SimOptions found;
+    found.baudRate = 38400;
+    found.engineDownloadMs = 1500;
+    SimReceiver receiver(found);
+    ASSERT_TRUE(other.Start() && receiver.Start());
+    MakeWindows({other.DevicePath(), receiver.DevicePath()});
+    NoteCatcher notes;
+    StartSearch(true);
+    RunSearch(receiver.DevicePath(), 38400);
+    ASSERT_EQ(PortDeviceName, receiver.DevicePath());
+    ASSERT_EQ(PortBaudRate, 38400);
+    ASSERT_EQ(FormPort->DeviceName, other.DevicePath()); // as selected at Apply
+
+    FormMain->Timer->start();
+    other.ClearEvents();
+    const GeneratedGst gst = MakeGst(20);
+    Load(gst.text);
+    ASSERT_TRUE(Pump([] { return !FormLoadSetup->LoadRunning(); }, 30000, &loadClock_));
+    EXPECT_EQ(statuses_.back(), "Checking GPS Engine");
+    EXPECT_EQ(receiver.Status().recordDigest, DigestOfRecords(AsSimRecords(gst.records)));
+    EXPECT_EQ(receiver.Status().pcRate, 38400u);
+    EXPECT_TRUE(other.Events().empty());
+    EXPECT_FALSE(other.Status().pcOpen);
+    EXPECT_TRUE(CommPort.IsOpen());
+    EXPECT_EQ(PortDeviceName, receiver.DevicePath());
+    EXPECT_TRUE(notes.texts.empty());
+}
+
+// Load pressed while a search runs ends the search first, as the wait window's Cancel
+// would: its next attempt must not close the port that the end of the load restored.
+TEST_F(SearchThenLoadTest, LoadEndsARunningSearchFirst) {
+    SimReceiver receiver; // at 19200: the search's first attempt, 4800, hears nothing
+    ASSERT_TRUE(receiver.Start());
+    MakeWindows({receiver.DevicePath()});
+    NoteCatcher notes;
+    StartSearch(false);
+    Tick();
+    ASSERT_TRUE(FormPort->Searching());
+    ASSERT_EQ(PortBaudRate, 4800);
+
+    Load(MakeGst(3).text);
+    EXPECT_FALSE(FormPort->Searching());
+    EXPECT_FALSE(FormWait->isVisible());
+    ASSERT_TRUE(Pump([] { return !FormLoadSetup->LoadRunning(); }, 30000, &loadClock_));
+    for (int s = 0; s < 10; ++s) {
+        windows_->clock.Advance(1);
+        Tick();
+    }
+    EXPECT_TRUE(CommPort.IsOpen());
+    EXPECT_EQ(PortDeviceName, receiver.DevicePath());
+    EXPECT_EQ(PortBaudRate, 4800);
+    EXPECT_TRUE(notes.texts.empty());
+}
+
 // Reports and what they send, on a pseudo-terminal read by the test.
 class ReportTest : public ::testing::Test {
 protected:
@@ -534,9 +737,7 @@ protected:
         CommPort.SetBlocking(false);
         FormPort->DeviceName = pty_.SlaveName();
         FormPort->BaudRate = 19200;
-        FormLoadSetup->LoadEnded = false;
-        FormLoadSetup->PowerCyclePending = false;
-        FormLoadSetup->ConfirmRequested = false;
+        FormLoadSetup->AfterLoad() = AfterLoadDialogue();
     }
     void TearDown() override { CommPort.Close(); }
 
@@ -588,19 +789,20 @@ protected:
     DiagProto framer_;
 };
 
-TEST_F(ReportTest, EngineStatusesShowAndRestoreTheOutputs) {
+// Outside the after-load dialogue a report only shows: it never writes to the receiver
+// (a report crossing the user's Apply in Receiver Setup would undo it).
+TEST_F(ReportTest, OutsideALoadReportsShowTheEngineButSendNothing) {
     const struct {
         std::uint8_t status;
         const char* shown; // nullptr: the status line is left alone
-        bool restores;
     } cases[] = {
-        {1, "Downloading to GPS Engine", false},
-        {2, "Downloading to GPS Engine", false},
-        {3, "Cycle Power Now", true},
-        {4, "Failed GPS Engine download", true},
-        {12, "Failed GPS Engine download", true},
-        {0, nullptr, true},
-        {7, nullptr, false},
+        {1, "Downloading to GPS Engine"},
+        {2, "Downloading to GPS Engine"},
+        {3, "Cycle Power Now"},
+        {4, "Failed GPS Engine download"},
+        {12, "Failed GPS Engine download"},
+        {0, nullptr},
+        {7, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.status));
@@ -609,13 +811,7 @@ TEST_F(ReportTest, EngineStatusesShowAndRestoreTheOutputs) {
         Feed(Report(c.status));
         EXPECT_EQ(FormLoadSetup->StatusText(),
                   c.shown != nullptr ? QString::fromLatin1(c.shown) : QStringLiteral("before"));
-        const auto frames = Written();
-        if (c.restores) {
-            ASSERT_EQ(frames.size(), 1u);
-            EXPECT_EQ(frames[0], PortConfig(0x02, 0x11, 19200));
-        } else {
-            EXPECT_TRUE(frames.empty());
-        }
+        EXPECT_TRUE(Written().empty());
         EXPECT_EQ(FormLoadSetup->VersionText(), QStringLiteral("3.14rc1"));
         EXPECT_EQ(FormLoadSetup->EngineStatus, c.status);
     }
@@ -644,37 +840,36 @@ TEST_F(ReportTest, OnlyWholeConfigurationReportsAreTaken) {
     EXPECT_TRUE(Written().empty());
 }
 
-// After a load: the first idle status asks for the power cycle; Request then, and the
-// next idle status, give "Done".
-TEST_F(ReportTest, AfterALoadIdleStatusesLeadToDone) {
-    FormLoadSetup->LoadEnded = true;
-    Feed(Report(0));
-    EXPECT_EQ(FormLoadSetup->StatusText(), QStringLiteral("Cycle Power Now"));
-    EXPECT_TRUE(FormLoadSetup->PowerCyclePending);
-    EXPECT_FALSE(FormLoadSetup->LoadEnded);
-    Feed(Report(0));
-    EXPECT_EQ(FormLoadSetup->StatusText(), QStringLiteral("Cycle Power Now"));
+// After a completed load the window shows the dialogue's steps and writes what it
+// decides: "Cycle Power Now" (SYS kept on), Request, then "Done" with SYS off again.
+TEST_F(ReportTest, AfterACompletedLoadIdleStatusesLeadToDone) {
+    Feed(Report(0, 136, kBinGPS));
+    FormLoadSetup->AfterLoad().LoadStarting();
+    FormLoadSetup->AfterLoad().LoadEnded(LoadOutcome::Completed);
     Written();
+    Feed(Report(0, 136, kBinGPS | kBinSYS));
+    EXPECT_EQ(FormLoadSetup->StatusText(), QStringLiteral("Cycle Power Now"));
+    EXPECT_EQ(Written(),
+              (std::vector<std::vector<std::uint8_t>>{PortConfig(kBinGPS | kBinSYS, 0x11, 19200)}));
 
     FormLoadSetup->ButtonRequestClick();
-    EXPECT_FALSE(FormLoadSetup->PowerCyclePending);
-    EXPECT_TRUE(FormLoadSetup->ConfirmRequested);
+    EXPECT_TRUE(FormLoadSetup->AfterLoad().ConfirmRequested());
     std::vector<std::uint8_t> request(kRequestMsgLen);
     BuildRequestMsg(kMsgConfigReport, request.data());
     EXPECT_EQ(Written(), (std::vector<std::vector<std::uint8_t>>{request}));
-
-    Feed(Report(0));
+    Feed(Report(0, 136, kBinGPS | kBinSYS));
     EXPECT_EQ(FormLoadSetup->StatusText(), QStringLiteral("Done"));
-    EXPECT_FALSE(FormLoadSetup->ConfirmRequested);
-    // Request without a pending power cycle only asks.
-    FormLoadSetup->ButtonRequestClick();
-    EXPECT_FALSE(FormLoadSetup->ConfirmRequested);
+    EXPECT_EQ(Written(),
+              (std::vector<std::vector<std::uint8_t>>{PortConfig(kBinGPS, 0x11, 19200)}));
 }
 
 TEST_F(ReportTest, ShowOverStartsAfreshAndAsksForTheStatus) {
-    FormLoadSetup->LoadEnded = true;
-    FormLoadSetup->PowerCyclePending = true;
-    FormLoadSetup->ConfirmRequested = true;
+    Feed(Report(0));
+    FormLoadSetup->AfterLoad().LoadStarting();
+    FormLoadSetup->AfterLoad().LoadEnded(LoadOutcome::Completed);
+    Feed(Report(0)); // "Cycle Power Now"
+    FormLoadSetup->ButtonRequestClick();
+    Written();
     FormLoadSetup->hide();
     const WindowRect main{100, 50, 900, 650};
     FormLoadSetup->ShowOver(main);
@@ -682,8 +877,8 @@ TEST_F(ReportTest, ShowOverStartsAfreshAndAsksForTheStatus) {
     EXPECT_EQ(FormLoadSetup->windowTitle(), QStringLiteral("Load Software"));
     EXPECT_EQ(FormLoadSetup->VersionText(), QStringLiteral("Not Known"));
     EXPECT_EQ(FormLoadSetup->StatusText(), QStringLiteral("None"));
-    EXPECT_FALSE(FormLoadSetup->LoadEnded || FormLoadSetup->PowerCyclePending ||
-                 FormLoadSetup->ConfirmRequested);
+    const AfterLoadDialogue& d = FormLoadSetup->AfterLoad();
+    EXPECT_FALSE(d.LoadEndedPending() || d.PowerCyclePending() || d.ConfirmRequested());
     EXPECT_FALSE(Panel()->isVisible());
     EXPECT_EQ(FormLoadSetup->OpenDialog->nameFilters(),
               QStringList{QString::fromLatin1(TFormLoadSetup::kOpenDialogFilter)});
@@ -781,36 +976,12 @@ int main(int argc, char** argv) {
     qputenv("KESTRANE_EXTRA_PORTS", "");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    const std::string emptySysfs = MakeTempDir();
+    gEmptySysfs = MakeTempDir();
 
     // Every window, in the program's order.
-    FormMain = new TFormMain();
-    FormAbout = new TFormAbout();
-    FormPort = new TFormPort(nullptr, emptySysfs);
-    FormRcvrPort = new TFormRcvrPort();
-    FormHelp = new TFormHelp();
-    FormNote = new TFormNote();
-    FormWait = new TFormWait();
-    FormLoadSetup = new TFormLoadSetup();
-
+    CreateWindows(gEmptySysfs);
     const int result = RUN_ALL_TESTS();
-
-    delete FormLoadSetup;
-    delete FormWait;
-    delete FormNote;
-    delete FormHelp;
-    delete FormRcvrPort;
-    delete FormPort;
-    delete FormAbout;
-    delete FormMain;
-    FormLoadSetup = nullptr;
-    FormWait = nullptr;
-    FormNote = nullptr;
-    FormHelp = nullptr;
-    FormRcvrPort = nullptr;
-    FormPort = nullptr;
-    FormAbout = nullptr;
-    FormMain = nullptr;
-    std::filesystem::remove_all(emptySysfs);
+    DestroyWindows();
+    std::filesystem::remove_all(gEmptySysfs);
     return result;
 }

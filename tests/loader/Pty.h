@@ -27,6 +27,14 @@ public:
     TestPty(const TestPty&) = delete;
     TestPty& operator=(const TestPty&) = delete;
 
+    // Closes the master side: the slave's holder sees the line hang up.
+    void HangUp() {
+        if (master_ >= 0) {
+            close(master_);
+            master_ = -1;
+        }
+    }
+
     bool Ok() const { return master_ >= 0 && !slaveName_.empty(); }
     const std::string& SlaveName() const { return slaveName_; }
 
@@ -34,7 +42,7 @@ public:
     std::string ReadAvailable() {
         std::string out;
         char buffer[4096];
-        for (;;) {
+        for (; master_ >= 0;) {
             const ssize_t n = read(master_, buffer, sizeof buffer);
             if (n <= 0) {
                 break; // nothing more, or no slave open (EIO)
@@ -46,7 +54,7 @@ public:
 
     void Write(const std::string& bytes) {
         std::size_t done = 0;
-        while (done < bytes.size()) {
+        while (master_ >= 0 && done < bytes.size()) {
             const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
             if (n <= 0) {
                 break;
