@@ -80,8 +80,8 @@ TEST_F(PollPortTest, MessagesReachTheSinkInByteOrderAtMost1024BytesAStep) {
     // A sentence, a frame whose payload holds CR LF (so it ends a line twice: inside the
     // payload, and at its own end, where the frame is told first), a sentence of another
     // talker, then 20 lines of 50 bytes: the step's 1024 bytes end inside the 20th.
-    const Bytes head = Cat({B("$GPGGA,a*00\r\n"), Frame(9, B({'$', 'x', '\r', '\n'})),
-                            B("$GNRMC,b*00\r\n")});
+    const Bytes head =
+        Cat({B("$GPGGA,a*00\r\n"), Frame(9, B({'$', 'x', '\r', '\n'})), B("$GNRMC,b*00\r\n")});
     Bytes stream = head;
     for (int i = 0; i < 20; ++i) {
         std::string l = "$GPZDA," + std::to_string(10 + i) + ",";
