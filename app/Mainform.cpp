@@ -166,24 +166,24 @@ void TFormMain::TimerTimer() {
     // those must not read over the block that the outer tick is still working through.
     if (!receiving && CommPort.IsOpen()) {
         receiving = true;
-        std::uint32_t received = 0;
-        // No wait at all, whichever time-out set the port is in: a tick never blocks.
-        if (!CommPort.Read(RxBuffer, static_cast<std::uint32_t>(kRxBufferSize), received, 0))
-            received = 0;
-        if (received > kRxBufferSize)
-            received = kRxBufferSize;
-        for (std::uint32_t i = 0; i < received; ++i) {
-            const std::uint8_t b = RxBuffer[i];
-            if (DiagFramer.ProcessByte(b))
-                HandleBinaryMessage();
-            if (LineFramer.ProcessByte(b))
-                HandleTextLine();
-        }
+        PollPort(CommPort, DiagFramer, LineFramer, RxBuffer, *this);
         FlushMemoLines();
         receiving = false;
     }
     if (FormPort != nullptr)
         FormPort->CheckSearch();
+}
+
+void TFormMain::FrameReceived(const std::uint8_t*, std::size_t) {
+    HandleBinaryMessage();
+}
+
+void TFormMain::LineReceived(const std::uint8_t*, std::size_t) {
+    HandleTextLine();
+}
+
+void TFormMain::PortHungUp() {
+    NotifyPortChanged();
 }
 
 void TFormMain::HandleBinaryMessage() {

@@ -8,7 +8,10 @@
 // binary framer and then to the line framer, and handles each completed message
 // before the next byte: a binary frame is counted, shown as "Proprietary ID <id>"
 // and dispatched to its recipient; a text line is counted, shown and, while logging
-// is on, written to the log file only if it begins with "$GP".
+// is on, written to the log file only if it begins with "$GP". The reading and framing
+// is the PollPort step (proto/Pollport.h), for which this window is the sink. When the
+// line hangs up (the adapter pulled out) that step closes the port and the port panel
+// turns to "Closed"; logging carries on whenever a port delivers sentences again.
 //
 // The log file holds each such sentence exactly as received, byte for byte, ended by
 // CR LF and flushed at once. A log file that cannot be opened, written or flushed is
@@ -24,6 +27,8 @@
 #include <memory>
 #include <string_view>
 
+#include "proto/Pollport.h"
+
 class QCloseEvent;
 class QLabel;
 class QShowEvent;
@@ -32,7 +37,7 @@ namespace Ui {
 class TFormMain;
 }
 
-class TFormMain : public QMainWindow {
+class TFormMain : public QMainWindow, private PollSink {
     Q_OBJECT
 public:
     explicit TFormMain(QWidget* parent = nullptr);
@@ -102,6 +107,13 @@ protected:
     bool loggingOn = false;
 
 private:
+    // What each tick's PollPort step delivers. The frames and lines are those of the
+    // port manager's framers, which the handlers read.
+    void FrameReceived(const std::uint8_t* frame, std::size_t length) override;
+    void LineReceived(const std::uint8_t* line, std::size_t length) override;
+    // The port is already closed; the panel says so.
+    void PortHungUp() override;
+
     void StopLogging();
     void LoggingFailed(const QString& what, int err);
     void PostNote(const QString& text);

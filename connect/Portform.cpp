@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QString>
 #include <cstdlib>
+#include <utility>
 
 #include "app/Mainform.h"
 #include "connect/Opennote.h"
@@ -21,6 +22,9 @@ namespace {
 
 // Shown by Apply when the machine offered no serial device at all.
 const char* const kNoDeviceText = "No serial device was found to open.";
+
+// How often the visible dialog reads the device list again.
+constexpr int kDeviceWatchMs = 1000;
 
 void ShowNoteOver(const QWidget& owner, const std::string& text) {
     if (FormNote != nullptr) {
@@ -50,15 +54,13 @@ int SelectedEntry(const QComboBox& combo) {
 }
 
 TFormPort::TFormPort(QWidget* parent, const std::string& sysfsRoot)
-    : QWidget(parent, Qt::Window), ui(new Ui::TFormPort),
+    : QWidget(parent, Qt::Window), ui(new Ui::TFormPort), sysfsRoot_(sysfsRoot),
       search_(CommPort, SystemClock(), deviceNames_, host_) {
     ui->setupUi(this);
     FitFormToControls(this);
 
     // With no device list from the system the two classic ports are offered.
-    if (!EnumerateSerialDevices(deviceNames_, sysfsRoot, std::getenv(kExtraPortsVariable))) {
-        deviceNames_.assign({kFirstSerialDevice, kSecondSerialDevice});
-    }
+    OfferedSerialDevices(deviceNames_, sysfsRoot_);
     for (const std::string& name : deviceNames_) {
         ui->ComboBoxDeviceName->addItem(QString::fromStdString(name));
     }
@@ -89,6 +91,16 @@ TFormPort::TFormPort(QWidget* parent, const std::string& sysfsRoot)
     connect(ui->ButtonApply, &QPushButton::clicked, this, &TFormPort::ButtonApplyClick);
     connect(ui->ButtonOK, &QPushButton::clicked, this, &TFormPort::ButtonOKClick);
     connect(ui->ButtonCancel, &QPushButton::clicked, this, &TFormPort::ButtonCancelClick);
+
+    // A second is quick enough for a device just plugged in, and reading the sysfs
+    // directory costs next to nothing.
+    deviceWatch_.setInterval(kDeviceWatchMs);
+    connect(&deviceWatch_, &QTimer::timeout, this, [this] {
+        if (isVisible()) {
+            RefreshDeviceList();
+        }
+    });
+    deviceWatch_.start();
 }
 
 TFormPort::~TFormPort() {
@@ -100,6 +112,7 @@ void TFormPort::SetClock(Clock& clock) {
 }
 
 void TFormPort::ShowOver(const WindowRect& rect) {
+    RefreshDeviceList();
     if (!Positioned) {
         move(CentreOver(rect, frameGeometry().width(), frameGeometry().height(), true));
         Positioned = true;
@@ -160,6 +173,37 @@ void TFormPort::ReadSelection() {
     } else {
         SelectEntry(*ui->ComboBoxBaudRate, rate);
         BaudRate = BaudRates[static_cast<std::size_t>(rate)];
+    }
+}
+
+void TFormPort::RefreshDeviceList() {
+    if (Searching()) {
+        return;
+    }
+    DeviceList fresh;
+    OfferedSerialDevices(fresh, sysfsRoot_);
+    if (fresh == deviceNames_) {
+        return; // also leaves whatever the user is typing alone
+    }
+    const int selected = SelectedEntry(*ui->ComboBoxDeviceName);
+    std::string kept;
+    if (selected >= 0 && static_cast<std::size_t>(selected) < deviceNames_.size()) {
+        kept = deviceNames_[static_cast<std::size_t>(selected)];
+    }
+    deviceNames_ = std::move(fresh);
+    ui->ComboBoxDeviceName->clear();
+    int index = -1;
+    for (std::size_t i = 0; i < deviceNames_.size(); ++i) {
+        ui->ComboBoxDeviceName->addItem(QString::fromStdString(deviceNames_[i]));
+        if (index < 0 && deviceNames_[i] == kept) {
+            index = static_cast<int>(i);
+        }
+    }
+    if (index < 0) {
+        index = 0;
+    }
+    if (!deviceNames_.empty()) {
+        SelectEntry(*ui->ComboBoxDeviceName, index);
     }
 }
 

@@ -7,8 +7,14 @@
 //
 // Created once at start-up; OK, Cancel, the close box and a search that finds the
 // receiver only hide it, and it keeps its controls as they were left.
+//
+// Devices come and go (USB adapters are plugged in and pulled out while the program
+// runs), so the device list is read again each time the dialog is shown and, while it is
+// visible, once a second; the selected device stays selected while it is listed. A
+// running search keeps the list it started with: its indexes point into it.
 
 #include <QMetaObject>
+#include <QTimer>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -36,7 +42,8 @@ public:
                        const std::string& sysfsRoot = kDefaultSysfsTtyRoot);
     ~TFormPort() override;
 
-    // Shows the dialog modelessly; placed over rect on its first showing only.
+    // Shows the dialog modelessly; placed over rect on its first showing only. The device
+    // list is read again first, unless a search runs.
     void ShowOver(const WindowRect& rect);
     // Called at the end of every main window tick to advance an automatic search.
     void CheckSearch();
@@ -88,6 +95,10 @@ private:
     void ButtonCancelClick();
 
     void ReadSelection();
+    // Reads the device list again and, if it changed, offers the new one, keeping the
+    // selected device by name where it is still listed, else selecting entry 0. Does
+    // nothing while a search runs.
+    void RefreshDeviceList();
     void ApplySettings();
     void StartAttempt();
     void AdvanceDevice();
@@ -96,7 +107,10 @@ private:
     void RemoveSearchCancel();
 
     std::unique_ptr<Ui::TFormPort> ui;
+    std::string sysfsRoot_;
     DeviceList deviceNames_;
+    // While the dialog is visible: follows devices that appear or vanish.
+    QTimer deviceWatch_;
     // The offered rates; an entry's index in ComboBoxBaudRate is its index here.
     static constexpr const std::array<std::uint32_t, 4>& BaudRates = kBaudRates;
     bool Positioned = false;

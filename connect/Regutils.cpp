@@ -199,3 +199,9 @@ bool EnumerateSerialDevices(DeviceList& list, const std::string& sysfsRoot,
     OrderDeviceNames(names, list);
     return true;
 }
+
+void OfferedSerialDevices(DeviceList& list, const std::string& sysfsRoot) {
+    if (!EnumerateSerialDevices(list, sysfsRoot, std::getenv(kExtraPortsVariable))) {
+        list.assign({kFirstSerialDevice, kSecondSerialDevice});
+    }
+}

@@ -41,3 +41,8 @@ bool EnumerateSerialDevices(DeviceList& list);
 // The same from a sysfs tty directory of the caller's choice and the text of the
 // extra ports variable (nullptr: none).
 bool EnumerateSerialDevices(DeviceList& list, const std::string& sysfsRoot, const char* extraPorts);
+
+// The devices to offer the user, read afresh at every call (devices come and go while
+// the program runs): the enumeration from sysfsRoot and the extra ports variable as it
+// reads now, or /dev/ttyS0 and /dev/ttyS1 when sysfsRoot cannot be read.
+void OfferedSerialDevices(DeviceList& list, const std::string& sysfsRoot);

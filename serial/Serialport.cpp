@@ -258,6 +258,7 @@ bool SerialPort::IsOpen() const {
 bool SerialPort::Read(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t& received,
                       std::uint32_t waitMs) {
     received = 0;
+    hungUp_ = false;
     if (fd_ < 0) {
         return false;
     }
@@ -288,11 +289,15 @@ bool SerialPort::Read(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t&
     }
     const ssize_t first = (revents & POLLIN) != 0 ? ReadAvailable(fd_, dest, capacity) : 0;
     if (first < 0) {
+        // A terminal whose other side has closed, or whose device has been removed,
+        // fails its reads this way until it is closed.
+        hungUp_ = errno == EIO || errno == ENXIO || errno == ENODEV;
         return false;
     }
     if (first == 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
         // Hung up or failed with nothing left to read: the line is gone (the peer
         // of a pseudo-terminal closed, a USB adapter pulled out).
+        hungUp_ = true;
         return false;
     }
     received = static_cast<std::uint32_t>(first);

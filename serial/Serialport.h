@@ -34,6 +34,10 @@ public:
     void SetBlocking(bool blocking);
     // Discards what has been received and not yet read.
     void Purge();
+    // The last Read failed because the line hung up: the device went away (a USB
+    // adapter pulled out, the peer of a pseudo-terminal closed). Other failures, and
+    // a wait that ran out, leave it false.
+    bool HungUp() const { return hungUp_; }
 
     std::uint32_t lastError() const { return lastError_; }
     const char* errorText() const { return errorText_; }
@@ -51,6 +55,7 @@ private:
     int fd_ = -1;
     bool isOpen_ = false;
     bool blocking_ = true;
+    bool hungUp_ = false;
     std::uint32_t lastError_ = 0;
     char errorText_[200] = {};
 };

@@ -18,8 +18,6 @@
 
 #include "app/Mainform.h"
 #include "app/Startup.h"
-#include "proto/Crlfproto.h"
-#include "proto/Diagproto.h"
 #include "proto/Memoutils.h"
 #include "proto/Port.h"
 #include "ui/Noteform.h"
@@ -176,25 +174,47 @@ QString ShownText(const std::string& sentence) {
     return s;
 }
 
-ExpectedOutput ExpectFromStream(const std::vector<std::uint8_t>& stream) {
+ExpectedOutput ExpectFromLog(const std::string& log) {
     ExpectedOutput e;
-    DiagProto frames;
-    CRLFProto lines;
-    for (std::uint8_t b : stream) {
-        if (frames.ProcessByte(b)) {
-            e.shown.append(QStringLiteral("Proprietary ID ") + QString::number(frames.GetMsg()[2]));
+    e.log = log;
+    std::size_t start = 0;
+    while (start < log.size()) {
+        std::size_t end = log.find("\r\n", start);
+        if (end == std::string::npos)
+            end = log.size();
+        e.shown.append(ShownText(log.substr(start, end - start)));
+        ++e.messages;
+        start = end + 2;
+    }
+    return e;
+}
+
+ExpectedOutput ExpectFromMessages(const std::vector<std::uint8_t>& sent) {
+    ExpectedOutput e;
+    std::size_t at = 0;
+    while (at < sent.size()) {
+        if (at + 3 < sent.size() && sent[at] == '$' && sent[at + 1] == 'x') {
+            const std::size_t n = sent[at + 3];
+            if (at + n > sent.size())
+                break; // cut off by the end of the capture
+            e.shown.append(QStringLiteral("Proprietary ID ") + QString::number(sent[at + 2]));
+            ++e.messages;
+            at += n;
+            continue;
+        }
+        std::size_t end = at;
+        while (end + 1 < sent.size() && !(sent[end] == '\r' && sent[end + 1] == '\n'))
+            ++end;
+        if (end + 1 >= sent.size())
+            break;
+        const std::string sentence(sent.begin() + static_cast<std::ptrdiff_t>(at),
+                                   sent.begin() + static_cast<std::ptrdiff_t>(end));
+        if (sentence.rfind("$GP", 0) == 0) {
+            e.shown.append(ShownText(sentence));
+            e.log += sentence + "\r\n";
             ++e.messages;
         }
-        if (lines.ProcessByte(b)) {
-            const std::uint8_t* l = lines.GetMsg();
-            const std::size_t n = lines.GetMsgLen();
-            if (n >= 3 && l[0] == '$' && l[1] == 'G' && l[2] == 'P') {
-                const std::string sentence(reinterpret_cast<const char*>(l), n - 2);
-                e.shown.append(ShownText(sentence));
-                e.log += sentence + "\r\n";
-                ++e.messages;
-            }
-        }
+        at = end + 2;
     }
     return e;
 }

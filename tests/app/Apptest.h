@@ -75,15 +75,21 @@ std::vector<std::uint8_t> Bytes(const std::string& text);
 // A binary frame with id and payload, CRC and CR LF, as the receiver sends it.
 std::vector<std::uint8_t> Frame(std::uint8_t id, const std::vector<std::uint8_t>& payload);
 
-// What the main window must make of a received byte stream, read with framers of
-// its own: the memo texts in order ("Proprietary ID n" or the sentence as displayed)
-// and the log file's exact contents.
+// What the main window must show, log and count: the memo texts in order ("Proprietary
+// ID n" or the sentence as displayed) and the log file's exact contents.
 struct ExpectedOutput {
     QStringList shown;
     std::string log;
     int messages = 0;
 };
-ExpectedOutput ExpectFromStream(const std::vector<std::uint8_t>& stream);
+// For a stream that carries no binary frame of ours, from the log it must produce
+// (checked-in expectations of the captures): every logged sentence shown and counted.
+ExpectedOutput ExpectFromLog(const std::string& log);
+// For a stream of whole, well-formed messages one after the other, as the simulated
+// receiver sends them on a clean line: a message beginning "$x" is a frame whose length
+// byte says where it ends; anything else is a text line up to CR LF, shown and logged
+// when it begins "$GP".
+ExpectedOutput ExpectFromMessages(const std::vector<std::uint8_t>& sent);
 // How the memo shows a sentence's bytes (printable ASCII kept, anything else U+FFFD).
 QString ShownText(const std::string& sentence);
 

@@ -1,6 +1,12 @@
-// Real receiver captures, with our binary frames spliced in at line starts: the binary
-// framer finds exactly the spliced frames, and the line framer still cuts every line of
-// the capture that begins after a line end exactly as it did without them.
+// Real receiver captures, with our binary frames spliced in at line starts: the framers
+// deliver exactly the frames and $GP sentences that the checked-in expectation lists, in
+// byte order.
+//
+// The splice: in front of every "$GP" that directly follows CR LF goes frame k (k counts
+// from 0): id k mod 256, a payload of k mod 40 bytes cycling through "$", "x", CR, LF.
+// data/expected/<capture>.events lists what must come out: "F <id> <length>" for a frame,
+// "L <sentence>" for a line beginning "$GP" (without its CR LF; a backslash and any byte
+// outside printable ASCII written as \xHH).
 
 #include "framing_helpers.h"
 
@@ -8,72 +14,95 @@
 
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 namespace {
 
-Bytes ReadCapture(const std::string& name) {
-    std::ifstream in(std::string(KESTRANE_PROTO_TEST_DATA) + "/" + name, std::ios::binary);
+std::string DataPath(const std::string& name) {
+    return std::string(KESTRANE_PROTO_TEST_DATA) + "/" + name;
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool StartsWithGP(const Bytes& line) {
-    return line.size() >= 3 && line[0] == '$' && line[1] == 'G' && line[2] == 'P';
+// One event per line, in the form of the expectation files.
+std::vector<std::string> Expected(const std::string& capture) {
+    std::ifstream in(DataPath("expected/" + capture.substr(0, capture.rfind('.')) + ".events"));
+    std::vector<std::string> out;
+    for (std::string line; std::getline(in, line);) {
+        out.push_back(line);
+    }
+    return out;
+}
+
+Bytes Splice(const Bytes& capture) {
+    Bytes out;
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < capture.size(); ++i) {
+        if (i >= 2 && capture[i - 2] == '\r' && capture[i - 1] == '\n' && i + 2 < capture.size() &&
+            capture[i] == '$' && capture[i + 1] == 'G' && capture[i + 2] == 'P') {
+            Bytes payload(k % 40);
+            for (std::size_t j = 0; j < payload.size(); ++j) {
+                payload[j] = static_cast<std::uint8_t>("$x\r\n"[j % 4]);
+            }
+            const Bytes f = Frame(static_cast<std::uint8_t>(k), payload);
+            out.insert(out.end(), f.begin(), f.end());
+            ++k;
+        }
+        out.push_back(capture[i]);
+    }
+    return out;
+}
+
+// Collects what the framers deliver in the expectation files' form, in byte order.
+std::vector<std::string> Events(const Bytes& input) {
+    DiagProto diag;
+    CRLFProto line;
+    std::vector<std::string> out;
+    for (std::uint8_t b : input) {
+        if (diag.ProcessByte(b)) {
+            out.push_back("F " + std::to_string(diag.GetMsg()[kFrameIdOffset]) + " " +
+                          std::to_string(diag.GetMsgLen()));
+        }
+        if (line.ProcessByte(b)) {
+            const std::uint8_t* l = line.GetMsg();
+            const std::size_t n = line.GetMsgLen();
+            if (n >= 3 && l[0] == '$' && l[1] == 'G' && l[2] == 'P') {
+                std::ostringstream text;
+                for (std::size_t i = 0; i + 2 < n; ++i) {
+                    if (l[i] >= 0x20 && l[i] < 0x7F && l[i] != '\\') {
+                        text << static_cast<char>(l[i]);
+                    } else {
+                        static const char hex[] = "0123456789ABCDEF";
+                        text << "\\x" << hex[l[i] >> 4] << hex[l[i] & 15];
+                    }
+                }
+                out.push_back("L " + text.str());
+            }
+        }
+    }
+    return out;
 }
 
 class Captures : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(Captures, SplicedFramesAreFoundAndLinesKept) {
-    const Bytes capture = ReadCapture(GetParam());
+TEST_P(Captures, SplicedFramesAndSentencesComeOutAsExpected) {
+    const Bytes capture = ReadFile(DataPath(GetParam()));
     ASSERT_GT(capture.size(), 1000u);
+    const std::vector<std::string> expected = Expected(GetParam());
+    ASSERT_GT(expected.size(), 2u);
+    EXPECT_EQ(Events(Splice(capture)), expected);
 
-    // Where the line framer completes a line in the plain capture.
-    std::vector<bool> lineEndsAt(capture.size(), false);
-    Received plain;
-    {
-        DiagProto diag;
-        CRLFProto line;
-        for (std::size_t i = 0; i < capture.size(); ++i) {
-            const std::size_t before = plain.lines.size();
-            FeedInto(diag, line, Bytes{capture[i]}, plain);
-            lineEndsAt[i] = plain.lines.size() != before;
+    // Without the frames the same sentences come out, and nothing else.
+    std::vector<std::string> sentences;
+    for (const std::string& e : expected) {
+        if (e[0] == 'L') {
+            sentences.push_back(e);
         }
     }
-    EXPECT_TRUE(plain.frames.empty());
-    std::vector<Bytes> gpLines;
-    for (const Bytes& l : plain.lines) {
-        if (StartsWithGP(l)) {
-            gpLines.push_back(l);
-        }
-    }
-    ASSERT_FALSE(gpLines.empty());
-
-    // A frame goes in front of every "$GP" that begins a line. The frame ends in CR LF
-    // itself, so each such sentence still begins a fresh line.
-    Bytes spliced;
-    std::vector<Bytes> inserted;
-    for (std::size_t i = 0; i < capture.size(); ++i) {
-        if (i >= 1 && lineEndsAt[i - 1] && i + 2 < capture.size() && capture[i] == '$' &&
-            capture[i + 1] == 'G' && capture[i + 2] == 'P') {
-            Bytes payload(inserted.size() % 40);
-            for (std::size_t k = 0; k < payload.size(); ++k) {
-                payload[k] = static_cast<std::uint8_t>("$x\r\n"[k % 4]);
-            }
-            inserted.push_back(Frame(static_cast<std::uint8_t>(inserted.size()), payload));
-            spliced.insert(spliced.end(), inserted.back().begin(), inserted.back().end());
-        }
-        spliced.push_back(capture[i]);
-    }
-    ASSERT_GT(inserted.size(), 1u);
-
-    const Received got = Feed(spliced);
-    EXPECT_EQ(got.frames, inserted);
-    std::vector<Bytes> gotGp;
-    for (const Bytes& l : got.lines) {
-        if (StartsWithGP(l)) {
-            gotGp.push_back(l);
-        }
-    }
-    EXPECT_EQ(gotGp, gpLines);
+    EXPECT_EQ(Events(capture), sentences);
 }
 
 INSTANTIATE_TEST_SUITE_P(Real, Captures,

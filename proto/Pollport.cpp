@@ -1,0 +1,32 @@
+#include "proto/Pollport.h"
+
+#include <algorithm>
+
+PollResult PollPort(SerialPort& port, DiagProto& diag, CRLFProto& line,
+                    std::span<std::uint8_t> buffer, PollSink& sink) {
+    if (!port.IsOpen()) {
+        return PollResult::NotOpen;
+    }
+    const auto capacity = static_cast<std::uint32_t>(std::min(buffer.size(), kPollBlockSize));
+    std::uint32_t received = 0;
+    // No wait at all, whichever time-out set the port is in: a step never blocks.
+    if (!port.Read(buffer.data(), capacity, received, 0)) {
+        if (port.HungUp()) {
+            port.Close();
+            sink.PortHungUp();
+            return PollResult::HungUp;
+        }
+        received = 0;
+    }
+    received = std::min(received, capacity);
+    for (std::uint32_t i = 0; i < received; ++i) {
+        const std::uint8_t b = buffer[i];
+        if (diag.ProcessByte(b)) {
+            sink.FrameReceived(diag.GetMsg(), diag.GetMsgLen());
+        }
+        if (line.ProcessByte(b)) {
+            sink.LineReceived(line.GetMsg(), line.GetMsgLen());
+        }
+    }
+    return PollResult::Polled;
+}
