@@ -374,8 +374,10 @@ inline constexpr double kChannelsPerMHz = 2000.0;
 
 // 1525 + 0.0005 * channel.
 double ChannelToMHz(std::int32_t channel);
-// (mhz - 1525) * 2000 truncated toward zero. A frequency that is not a finite number or
-// whose channel falls outside the signed 32-bit range is refused (false, channel untouched).
+// (mhz - 1525) * 2000 rounded to the nearest channel (halves away from zero), so every
+// channel's frequency reads back as that channel. A frequency that is not a finite number
+// or whose channel falls outside the signed 32-bit range is refused (false, channel
+// untouched).
 bool MHzToChannel(double mhz, std::int32_t& channel);
 
 // Little-endian field access, byte-wise so fields may sit at any offset.
