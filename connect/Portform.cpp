@@ -257,6 +257,11 @@ void TFormPort::Host::AttemptOpened(const std::string& device, std::uint32_t rat
     NotifyPortChanged();
 }
 
+void TFormPort::Host::AttemptNotOpened() {
+    // The attempt closed the port: the panel must not go on saying "Open".
+    NotifyPortChanged();
+}
+
 void TFormPort::Host::ShowAttempt(const std::string& text) {
     if (FormWait != nullptr) {
         FormWait->ShowWait(OuterRect(form_), QString::fromStdString(text));

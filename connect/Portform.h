@@ -72,6 +72,7 @@ private:
         int LastMessageId() const override;
         void AttemptOpened(const std::string& device, std::uint32_t rate, int deviceIndex,
                            int baudIndex) override;
+        void AttemptNotOpened() override;
         void ShowAttempt(const std::string& text) override;
         void HideAttempt() override;
         void ReceiverFound(int baudIndex) override;

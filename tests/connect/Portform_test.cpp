@@ -268,6 +268,33 @@ TEST(OpenPortDialog, SearchStartsAtTheManualSelectionAndTheFirstAutoEntry) {
     }
 }
 
+// Every attempt closes the port; one whose device will not open must say so on the panel,
+// also when it ends the search with "Failed to find unit.".
+TEST(OpenPortDialog, PanelSaysClosedAfterAnAttemptThatDidNotOpen) {
+    Pty a;
+    ASSERT_TRUE(a.ok());
+    const std::string missing = "/dev/kestrane-no-such-device";
+    TestWindows w({a.path(), missing});
+    PortControls c;
+    NoteCatcher notes;
+    c.deviceAuto->click();
+    c.baudManual->click();
+    c.apply->click();
+    ASSERT_TRUE(FormPort->Searching());
+    EXPECT_EQ(Panel(), Q(a.path()) + " : 19200 : Open");
+    for (int s = 0; s < 5 && FormPort->Searching(); ++s) {
+        for (int t = 0; t < 10 && FormPort->Searching(); ++t) {
+            FormMain->TimerTimer();
+            Pump();
+        }
+        w.clock.Advance(1);
+    }
+    EXPECT_FALSE(FormPort->Searching());
+    EXPECT_EQ(notes.texts, std::vector<QString>{"Failed to find unit."});
+    EXPECT_FALSE(CommPort.IsOpen());
+    EXPECT_TRUE(Panel().endsWith(" : Closed")) << Panel().toStdString();
+}
+
 TEST(OpenPortDialog, EmptyDeviceListOffersNothingAndApplySaysSo) {
     TestWindows w({});
     PortControls c;
