@@ -218,17 +218,14 @@ void TFormPort::SearchCancelClick() {
 }
 
 void TFormPort::InstallSearchCancel() {
-    RemoveSearchCancel();
     if (FormWait != nullptr) {
-        searchCancel_ = connect(FormWait->ButtonCancel, &QPushButton::clicked, this,
-                                &TFormPort::SearchCancelClick);
+        FormWait->AttachCancel(this, [this] { SearchCancelClick(); });
     }
 }
 
 void TFormPort::RemoveSearchCancel() {
-    if (searchCancel_) {
-        disconnect(searchCancel_);
-        searchCancel_ = {};
+    if (FormWait != nullptr && FormWait->CancelAttachedTo(this)) {
+        FormWait->DetachCancel();
     }
 }
 

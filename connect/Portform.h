@@ -103,7 +103,6 @@ private:
     bool Positioned = false;
     Host host_{*this};
     PortSearch search_;
-    QMetaObject::Connection searchCancel_;
 };
 
 // The index of the entry that a combo's edit field shows: the current entry when the

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QKeyEvent>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -293,6 +295,29 @@ TEST(OpenPortDialog, PanelSaysClosedAfterAnAttemptThatDidNotOpen) {
     EXPECT_EQ(notes.texts, std::vector<QString>{"Failed to find unit."});
     EXPECT_FALSE(CommPort.IsOpen());
     EXPECT_TRUE(Panel().endsWith(" : Closed")) << Panel().toStdString();
+}
+
+// Esc on the wait window is its Cancel while a search runs: the search ends, no note.
+TEST(OpenPortDialog, EscOnTheWaitWindowCancelsTheSearch) {
+    Pty a, b;
+    ASSERT_TRUE(a.ok() && b.ok());
+    TestWindows w({a.path(), b.path()});
+    PortControls c;
+    NoteCatcher notes;
+    c.deviceAuto->click();
+    c.apply->click();
+    ASSERT_TRUE(FormWait->isVisible());
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(FormWait, &esc);
+    EXPECT_FALSE(FormPort->Searching());
+    EXPECT_FALSE(FormWait->isVisible());
+    for (int i = 0; i < 5; ++i) {
+        w.clock.Advance(2);
+        FormMain->TimerTimer();
+        Pump();
+    }
+    EXPECT_TRUE(notes.texts.empty());
+    EXPECT_EQ(Panel(), Q(a.path()) + " : 19200 : Open");
 }
 
 TEST(OpenPortDialog, EmptyDeviceListOffersNothingAndApplySaysSo) {
