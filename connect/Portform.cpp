@@ -262,17 +262,14 @@ void TFormPort::SearchCancelClick() {
 }
 
 void TFormPort::InstallSearchCancel() {
-    RemoveSearchCancel();
     if (FormWait != nullptr) {
-        searchCancel_ = connect(FormWait->ButtonCancel, &QPushButton::clicked, this,
-                                &TFormPort::SearchCancelClick);
+        FormWait->AttachCancel(this, [this] { SearchCancelClick(); });
     }
 }
 
 void TFormPort::RemoveSearchCancel() {
-    if (searchCancel_) {
-        disconnect(searchCancel_);
-        searchCancel_ = {};
+    if (FormWait != nullptr && FormWait->CancelAttachedTo(this)) {
+        FormWait->DetachCancel();
     }
 }
 
@@ -298,6 +295,11 @@ void TFormPort::Host::AttemptOpened(const std::string& device, std::uint32_t rat
     PortBaudRate = static_cast<std::int32_t>(rate);
     SelectEntry(*form_.ui->ComboBoxDeviceName, deviceIndex);
     SelectEntry(*form_.ui->ComboBoxBaudRate, baudIndex);
+    NotifyPortChanged();
+}
+
+void TFormPort::Host::AttemptNotOpened() {
+    // The attempt closed the port: the panel must not go on saying "Open".
     NotifyPortChanged();
 }
 

@@ -79,6 +79,7 @@ private:
         int LastMessageId() const override;
         void AttemptOpened(const std::string& device, std::uint32_t rate, int deviceIndex,
                            int baudIndex) override;
+        void AttemptNotOpened() override;
         void ShowAttempt(const std::string& text) override;
         void HideAttempt() override;
         void ReceiverFound(int baudIndex) override;
@@ -116,7 +117,6 @@ private:
     bool Positioned = false;
     Host host_{*this};
     PortSearch search_;
-    QMetaObject::Connection searchCancel_;
 };
 
 // The index of the entry that a combo's edit field shows: the current entry when the

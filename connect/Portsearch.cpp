@@ -22,16 +22,19 @@ bool PortSearch::StartAttempt() {
     const bool inRange =
         deviceIndex_ >= 0 && static_cast<std::size_t>(deviceIndex_) < devices_.size() &&
         baudIndex_ >= 0 && static_cast<std::size_t>(baudIndex_) < kBaudRates.size();
-    if (!inRange) {
+    // A device that will not open is skipped without a word, at the start second of the
+    // attempt before it, and whatever that attempt counted is not this one's.
+    if (!inRange ||
+        !port_.Open(devices_[static_cast<std::size_t>(deviceIndex_)].c_str(),
+                    kBaudRates[static_cast<std::size_t>(baudIndex_)], 0)) {
+        if (state_ != State::Idle) {
+            state_ = State::Skipping;
+        }
+        host_.AttemptNotOpened();
         return false;
     }
     const std::string& device = devices_[static_cast<std::size_t>(deviceIndex_)];
     const std::uint32_t rate = kBaudRates[static_cast<std::size_t>(baudIndex_)];
-
-    // A device that will not open is skipped without a word: the state stays as it was.
-    if (!port_.Open(device.c_str(), rate, 0)) {
-        return false;
-    }
     port_.SetBlocking(false);
     // Whatever the line held before belongs to no attempt of ours.
     port_.Purge();
@@ -54,7 +57,8 @@ void PortSearch::Check() {
     case State::Idle:
         return;
 
-    case State::Attempting: {
+    case State::Attempting:
+    case State::Skipping: {
         const std::int64_t now = clock_->Seconds();
         if (now < attemptStart_) {
             // The calendar clock was set back: count the attempt from now rather than
@@ -64,7 +68,7 @@ void PortSearch::Check() {
         if (now - attemptStart_ < kAttemptSeconds) {
             return;
         }
-        if (host_.MessageCount() != attemptMessageCount_ &&
+        if (state_ == State::Attempting && host_.MessageCount() != attemptMessageCount_ &&
             host_.LastMessageId() != kEchoMessageId) {
             Stop();
             host_.ReceiverFound(baudIndex_);

@@ -25,9 +25,13 @@
 // Auto/Manual buttons while a search runs changes how it goes on.
 //
 // A combination whose device cannot be opened (missing, held by another program) is
-// skipped silently: the failed attempt leaves the state as it was. During a search the
-// previous attempt's two seconds have already run out, so the next tick moves on; when
-// the very first attempt fails, no search takes place at all.
+// skipped silently: no wait text changes and the previous attempt's start second stays
+// in force. During a search those two seconds have usually run out, so the next tick
+// moves on; when the very first attempt fails, no search takes place at all. Such an
+// attempt is never judged: traffic counted before it, on another combination, must not
+// declare the receiver found on a port that is not even open (Apply pressed during an
+// attempt that was hearing the receiver, on a device that will not open). Every attempt
+// closes the port first, so the host is told after each one, opened or not.
 //
 // Ends: found (the port stays open at that combination), every combination used up
 // (the note "Failed to find unit."; the port stays open at the last combination that
@@ -68,6 +72,8 @@ public:
     // the combos select the two entries, and the port panel is refreshed.
     virtual void AttemptOpened(const std::string& device, std::uint32_t rate, int deviceIndex,
                                int baudIndex) = 0;
+    // An attempt's device would not open: the port is closed; the port panel is refreshed.
+    virtual void AttemptNotOpened() = 0;
     // The wait dialog shows text and its Cancel ends the search.
     virtual void ShowAttempt(const std::string& text) = 0;
     // The wait dialog is hidden and its Cancel no longer bound to the search.
@@ -86,6 +92,7 @@ public:
     enum class State : std::uint8_t {
         Idle,       // no search; Check() does nothing
         Attempting, // an attempt runs: its start second and message count are kept
+        Skipping,   // the last attempt's device would not open: moves on, never judged
     };
 
     PortSearch(SerialPort& port, Clock& clock, const DeviceList& devices, SearchHost& host);
@@ -95,8 +102,9 @@ public:
     void Start(int deviceIndex, int baudIndex);
 
     // One combination: opens the device at the rate, asks for the Configuration report
-    // and begins the attempt. False, with the state left as it was, when the device
-    // cannot be opened (or the indexes name no combination).
+    // and begins the attempt. False when the device cannot be opened (or the indexes name
+    // no combination): a search under way then skips it at its start second, one that
+    // has not begun does not begin.
     bool StartAttempt();
 
     // The periodic step: judges the current attempt once its time is up and moves on.
@@ -112,7 +120,7 @@ public:
     void SetClock(Clock& clock) { clock_ = &clock; }
 
     State state() const { return state_; }
-    bool Searching() const { return state_ == State::Attempting; }
+    bool Searching() const { return state_ != State::Idle; }
     int DeviceIndex() const { return deviceIndex_; }
     int BaudIndex() const { return baudIndex_; }
     std::int64_t AttemptStart() const { return attemptStart_; }

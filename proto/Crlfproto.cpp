@@ -9,6 +9,7 @@ CRLFProto::CRLFProto() {
 
 void CRLFProto::Reset() {
     state_.state = LineState::Idle;
+    state_.afterCrCrLf = false;
 }
 
 unsigned CRLFProto::CopyMsg(std::uint8_t* dest, unsigned maxCount) {

@@ -3,6 +3,7 @@
 
 #include "proto/Memoutils.h"
 
+#include <cmath>
 #include <cstring>
 
 using memoutils_detail::kCR;
@@ -152,10 +153,14 @@ double ChannelToMHz(std::int32_t channel) {
 }
 
 bool MHzToChannel(double mhz, std::int32_t& channel) {
-    const double value = (mhz - kChannelBaseMHz) * kChannelsPerMHz;
-    // Truncation toward zero keeps every value strictly between -2^31 - 1 and 2^31 in
-    // range; anything else (NaN and infinities included) has no channel.
-    if (!(value > -2147483649.0 && value < 2147483648.0)) {
+    // Rounded to the nearest channel: a frequency shown as a decimal comes back with a
+    // small floating-point error either way, and truncating it would move about half of
+    // all channels one step down on their way back (channel 2 is 1525.001 MHz, which
+    // computes to 1.9999...).
+    const double value = std::round((mhz - kChannelBaseMHz) * kChannelsPerMHz);
+    // Anything that does not round into the signed 32-bit range (NaN and infinities
+    // included) has no channel.
+    if (!(value >= -2147483648.0 && value <= 2147483647.0)) {
         return false;
     }
     channel = static_cast<std::int32_t>(value);

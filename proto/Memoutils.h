@@ -84,9 +84,21 @@ inline constexpr std::uint32_t kBinaryFlagsMask = 0x2F;
 // that byte is itself a "$" it is taken as the first byte of a new frame, so a frame
 // right after a stray "$" or a truncated header is not lost.
 //
-// The line framer stores bytes until CR LF. A CR followed by anything but LF abandons
-// the line so far (that byte included); a line that fills its buffer is abandoned and
-// the byte that met the full buffer is lost.
+// The line framer stores bytes until CR LF. A CR followed by anything but LF or CR
+// abandons the line so far (that byte included); a line that fills its buffer is
+// abandoned and the byte that met the full buffer is lost.
+//
+// A CR right after a CR is taken again as the possible start of a line end: the line so
+// far is abandoned and that CR alone begins the next one, so CR CR LF completes the line
+// CR LF and whatever follows starts clean. This matters because a binary frame whose
+// CRC high byte is 0x0D ends 0D 0D 0A; were the second CR abandoned with the first, the
+// LF would begin the next line and the sentence after the frame would be lost. If the
+// byte after such a CR is not LF it is examined as if the framer were idle, which is
+// where a CR CR would leave it without this rule. And the line that follows CR CR LF
+// gets one byte less room, as it had when that LF was its first byte, so an over-long
+// line is cut at the same byte either way. The rule thus adds the line CR LF and the
+// clean start after it, and cuts every other line where it was cut before: no sentence
+// is lost to it.
 //
 // Both machines keep every message at the start of the caller's buffer. After a
 // message or an abandoned attempt the next byte starts again at position 0, so the
@@ -122,11 +134,13 @@ enum class LineState : std::uint8_t {
     Idle,
     InLine,
     AfterCR,
+    AfterRepeatedCR, // a CR right after a CR, held alone at position 0
 };
 
 struct LineFrameState {
     LineState state = LineState::Idle;
     std::uint16_t count = 0; // bytes stored so far, CR LF included once complete
+    bool afterCrCrLf = false; // the line under way follows CR CR LF: one byte less room
 };
 
 enum LineFrameResult : int {
@@ -255,14 +269,18 @@ inline int FrameLineByte(std::uint8_t byte, LineFrameState& st, std::uint8_t* bu
     using namespace memoutils_detail;
     LineState state = st.state;
     unsigned count = st.count;
+    bool afterCrCrLf = st.afterCrCrLf;
     int result = kLineNone;
 
-    if (state == LineState::Idle || count == 0) {
+    // A repeated CR not followed by LF leaves this byte to be examined as if idle.
+    if (state == LineState::Idle || (state == LineState::AfterRepeatedCR && byte != kLF) ||
+        count == 0) {
         state = LineState::InLine;
         count = 0;
     }
-    if (count >= capacity) {
+    if (count + (afterCrCrLf ? 1u : 0u) >= capacity) {
         st.state = LineState::Idle;
+        st.afterCrCrLf = false;
         return kLineOverflow;
     }
     buffer[count++] = byte;
@@ -274,18 +292,34 @@ inline int FrameLineByte(std::uint8_t byte, LineFrameState& st, std::uint8_t* bu
         }
         break;
     case LineState::AfterCR:
+        if (byte == kCR) {
+            // Perhaps this CR is the line end: it begins the next line on its own.
+            buffer[0] = byte;
+            count = 1;
+            state = LineState::AfterRepeatedCR;
+            afterCrCrLf = false;
+            break;
+        }
         // Either the line is complete or the CR was not a line end and the line so far,
         // this byte included, is abandoned.
         state = LineState::Idle;
         result = byte == kLF ? kLineComplete : kLineNone;
+        afterCrCrLf = false;
+        break;
+    case LineState::AfterRepeatedCR: // only an LF comes here: the line CR LF
+        state = LineState::Idle;
+        result = kLineComplete;
+        afterCrCrLf = true;
         break;
     default:
         state = LineState::Idle;
         result = kLineBadState;
+        afterCrCrLf = false;
         break;
     }
     st.state = state;
     st.count = static_cast<std::uint16_t>(count);
+    st.afterCrCrLf = afterCrCrLf;
     return result;
 }
 
@@ -374,8 +408,10 @@ inline constexpr double kChannelsPerMHz = 2000.0;
 
 // 1525 + 0.0005 * channel.
 double ChannelToMHz(std::int32_t channel);
-// (mhz - 1525) * 2000 truncated toward zero. A frequency that is not a finite number or
-// whose channel falls outside the signed 32-bit range is refused (false, channel untouched).
+// (mhz - 1525) * 2000 rounded to the nearest channel (halves away from zero), so every
+// channel's frequency reads back as that channel. A frequency that is not a finite number
+// or whose channel falls outside the signed 32-bit range is refused (false, channel
+// untouched).
 bool MHzToChannel(double mhz, std::int32_t& channel);
 
 // Little-endian field access, byte-wise so fields may sit at any offset.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -20,10 +21,12 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using Deadline = std::optional<SteadyClock::time_point>;
 
-// With the non-blocking set a write must finish within this many milliseconds per
-// byte plus the same again once.
-constexpr std::uint64_t kWriteMsPerByte = 2000;
-constexpr std::uint64_t kWriteMsExtra = 2000;
+// No write waits longer than this in all, with either set: every write comes from the
+// user-interface thread, and a peer that stopped reading must not hold the window. What
+// could not be written by then is a failed write.
+constexpr std::uint64_t kWriteLimitMs = 2000;
+// How often a bounded drain looks at what is still queued.
+constexpr auto kDrainPoll = std::chrono::milliseconds(2);
 // With the blocking set a read ends at the first quiet gap longer than this.
 constexpr int kReadGapMs = 1;
 
@@ -84,6 +87,50 @@ std::optional<speed_t> SpeedFor(std::uint32_t rate) {
         }
     }
     return std::nullopt;
+}
+
+std::uint32_t RateOf(speed_t speed) {
+    for (const RateEntry& entry : kRates) {
+        if (entry.speed == speed) {
+            return entry.rate;
+        }
+    }
+    return 0;
+}
+
+// Start bit, data bits, parity bit and stop bits of one character.
+unsigned BitsPerChar(const termios& settings) {
+    unsigned data = 8;
+    switch (settings.c_cflag & CSIZE) {
+    case CS5:
+        data = 5;
+        break;
+    case CS6:
+        data = 6;
+        break;
+    case CS7:
+        data = 7;
+        break;
+    default:
+        break;
+    }
+    return 1 + data + ((settings.c_cflag & PARENB) != 0 ? 1 : 0) +
+           ((settings.c_cflag & CSTOPB) != 0 ? 2 : 1);
+}
+
+// Whether the driver still holds output: bytes queued, or a character in the transmitter.
+bool OutputPending(int fd) {
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        return true;
+    }
+#ifdef TIOCSERGETLSR
+    unsigned int lsr = 0;
+    if (ioctl(fd, TIOCSERGETLSR, &lsr) == 0 && (lsr & TIOCSER_TEMT) == 0) {
+        return true;
+    }
+#endif
+    return false;
 }
 
 // strerror_r comes in a GNU form (returns the text) and a POSIX form (fills the
@@ -330,11 +377,7 @@ bool SerialPort::Write(const std::uint8_t* src, std::uint32_t count, std::uint32
     if (fd_ < 0) {
         return false;
     }
-    Deadline deadline;
-    if (!blocking_) {
-        deadline =
-            SteadyClock::now() + std::chrono::milliseconds(kWriteMsPerByte * count + kWriteMsExtra);
-    }
+    const Deadline deadline = SteadyClock::now() + std::chrono::milliseconds(kWriteLimitMs);
     // The driver may take part of the data at a time; keep going until it has it all.
     std::uint32_t done = 0;
     while (done < count) {
@@ -379,15 +422,28 @@ bool SerialPort::SetBaudRate(std::uint32_t rate) {
         RecordError(errno);
         return false;
     }
+    // What was written before goes out at the old rate: callers change the rate right
+    // after sending a command that moves the peer to the new rate. But the wait for it is
+    // bounded (a line whose output is held up must not hold the caller), and the rate
+    // changes when the bound is reached all the same.
+    int queued = 0;
+    const std::uint32_t oldRate = RateOf(cfgetospeed(&settings));
+    if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) {
+        queued = 0;
+    }
+    const auto drainEnd =
+        SteadyClock::now() + DrainLimit(static_cast<std::uint32_t>(queued), oldRate,
+                                        BitsPerChar(settings));
+    while (OutputPending(fd_) && SteadyClock::now() < drainEnd) {
+        std::this_thread::sleep_for(kDrainPoll);
+    }
     if (cfsetispeed(&settings, *speed) != 0 || cfsetospeed(&settings, *speed) != 0) {
         RecordError(errno);
         return false;
     }
-    // TCSADRAIN: what was written before goes out at the old rate. Callers change
-    // the rate right after sending a command that moves the peer to the new rate.
     int result;
     do {
-        result = tcsetattr(fd_, TCSADRAIN, &settings);
+        result = tcsetattr(fd_, TCSANOW, &settings);
     } while (result != 0 && errno == EINTR);
     if (result != 0) {
         RecordError(errno);
@@ -403,6 +459,13 @@ bool SerialPort::SetBaudRate(std::uint32_t rate) {
         return false;
     }
     return true;
+}
+
+std::chrono::milliseconds SerialPort::DrainLimit(std::uint32_t queuedBytes, std::uint32_t rate,
+                                                 unsigned bitsPerChar) {
+    const std::uint64_t lineMs =
+        rate == 0 ? 0 : (std::uint64_t{queuedBytes} * bitsPerChar * 1000 + rate - 1) / rate;
+    return std::chrono::milliseconds(lineMs + 1000);
 }
 
 void SerialPort::SetBlocking(bool blocking) {

@@ -9,6 +9,7 @@
 // between bytes. Non-blocking: a read returns at once with whatever the driver
 // holds, possibly nothing, even when the caller gives no limit.
 
+#include <chrono>
 #include <cstdint>
 
 class SerialPort {
@@ -29,8 +30,15 @@ public:
     // waitMs: how long to wait for a first byte; kNoLimit means no limit.
     bool Read(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t& received,
               std::uint32_t waitMs);
+    // Gives up after about two seconds in all, with either set: what could not be
+    // written by then is a failed write (false, written 0).
     bool Write(const std::uint8_t* src, std::uint32_t count, std::uint32_t* written = nullptr);
+    // Lets what is queued go out at the old rate first, for at most DrainLimit of it.
     bool SetBaudRate(std::uint32_t rate);
+    // How long SetBaudRate waits for queuedBytes to drain at rate with bitsPerChar bits
+    // to a character: the time they need on the line, plus a second.
+    static std::chrono::milliseconds DrainLimit(std::uint32_t queuedBytes, std::uint32_t rate,
+                                                unsigned bitsPerChar);
     void SetBlocking(bool blocking);
     // Discards what has been received and not yet read.
     void Purge();

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QKeyEvent>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -266,6 +268,56 @@ TEST(OpenPortDialog, SearchStartsAtTheManualSelectionAndTheFirstAutoEntry) {
         // The selection read at Apply stays the dialog's device name.
         EXPECT_EQ(FormPort->DeviceName, b.path());
     }
+}
+
+// Every attempt closes the port; one whose device will not open must say so on the panel,
+// also when it ends the search with "Failed to find unit.".
+TEST(OpenPortDialog, PanelSaysClosedAfterAnAttemptThatDidNotOpen) {
+    Pty a;
+    ASSERT_TRUE(a.ok());
+    const std::string missing = "/dev/kestrane-no-such-device";
+    TestWindows w({a.path(), missing});
+    PortControls c;
+    NoteCatcher notes;
+    c.deviceAuto->click();
+    c.baudManual->click();
+    c.apply->click();
+    ASSERT_TRUE(FormPort->Searching());
+    EXPECT_EQ(Panel(), Q(a.path()) + " : 19200 : Open");
+    for (int s = 0; s < 5 && FormPort->Searching(); ++s) {
+        for (int t = 0; t < 10 && FormPort->Searching(); ++t) {
+            FormMain->TimerTimer();
+            Pump();
+        }
+        w.clock.Advance(1);
+    }
+    EXPECT_FALSE(FormPort->Searching());
+    EXPECT_EQ(notes.texts, std::vector<QString>{"Failed to find unit."});
+    EXPECT_FALSE(CommPort.IsOpen());
+    EXPECT_TRUE(Panel().endsWith(" : Closed")) << Panel().toStdString();
+}
+
+// Esc on the wait window is its Cancel while a search runs: the search ends, no note.
+TEST(OpenPortDialog, EscOnTheWaitWindowCancelsTheSearch) {
+    Pty a, b;
+    ASSERT_TRUE(a.ok() && b.ok());
+    TestWindows w({a.path(), b.path()});
+    PortControls c;
+    NoteCatcher notes;
+    c.deviceAuto->click();
+    c.apply->click();
+    ASSERT_TRUE(FormWait->isVisible());
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(FormWait, &esc);
+    EXPECT_FALSE(FormPort->Searching());
+    EXPECT_FALSE(FormWait->isVisible());
+    for (int i = 0; i < 5; ++i) {
+        w.clock.Advance(2);
+        FormMain->TimerTimer();
+        Pump();
+    }
+    EXPECT_TRUE(notes.texts.empty());
+    EXPECT_EQ(Panel(), Q(a.path()) + " : 19200 : Open");
 }
 
 TEST(OpenPortDialog, EmptyDeviceListOffersNothingAndApplySaysSo) {

@@ -41,6 +41,7 @@ public:
     int found = 0;
     int foundBaudIndex = -1;
     int notFound = 0;
+    int notOpened = 0;
     bool searchingDuringNote = true;
 
     bool DeviceManual() const override { return deviceManual; }
@@ -53,6 +54,7 @@ public:
         EXPECT_EQ(rate, kBaudRates[static_cast<std::size_t>(baudIndex)]);
         attempts.emplace_back(device, rate);
     }
+    void AttemptNotOpened() override { ++notOpened; }
     void ShowAttempt(const std::string& text) override {
         waitTexts.push_back(text);
         waitVisible = true;
@@ -282,6 +284,30 @@ TEST(PortSearch, FirstAttemptThatFailsStartsNoSearch) {
     EXPECT_TRUE(h.attempts.empty());
     EXPECT_TRUE(h.waitTexts.empty());
     EXPECT_EQ(h.notFound, 0);
+    EXPECT_FALSE(h.port.IsOpen());
+}
+
+// Apply during an attempt that hears the receiver, onto a device that will not open: the
+// traffic counted on the first port must not make the closed one "found".
+TEST(PortSearch, AttemptWhoseDeviceWillNotOpenIsNeverJudged) {
+    Pty a;
+    ASSERT_TRUE(a.ok());
+    PeerOnPty nmea(a, PeerOnPty::Mode::Nmea, 4800);
+    Harness h;
+    h.devices = {a.path(), "/dev/kestrane-no-such-device"};
+    h.peers = {&nmea};
+    h.search.Start(0, 0);
+    h.RunSeconds(1);
+    ASSERT_NE(h.messageCount, h.search.AttemptMessageCount());
+    h.search.Start(1, 0);
+    EXPECT_TRUE(h.search.Searching());
+    EXPECT_FALSE(h.port.IsOpen());
+    h.RunToEnd();
+    EXPECT_EQ(h.found, 0);
+    EXPECT_EQ(h.notFound, 1);
+    // The four rates of the missing device were each tried, and each one reported.
+    EXPECT_EQ(h.attempts, Combos(a.path(), {4800}));
+    EXPECT_EQ(h.notOpened, 4);
     EXPECT_FALSE(h.port.IsOpen());
 }
 

@@ -262,7 +262,22 @@ TEST(ReceiverSetupDialog, FrequencyTextIsTheShortestDecimalInTheUsersLocale) {
         std::int32_t channel = 0;
         ASSERT_TRUE(ParseMHz(german, de, mhz));
         ASSERT_TRUE(MHzToChannel(mhz, channel));
-        EXPECT_NEAR(channel, c.channel, 1);
+        EXPECT_EQ(channel, c.channel);
+    }
+
+    // Request then Apply, touching nothing, must send the channel the receiver reported:
+    // every channel of a sweep reads back as itself from the text shown, in both locales.
+    for (const QLocale& locale : {en, de}) {
+        int wrong = 0;
+        for (std::int32_t channel = -3000; channel <= 103000; channel += 7) {
+            double mhz = 0;
+            std::int32_t back = 0;
+            if (!ParseMHz(MHzText(ChannelToMHz(channel), locale), locale, mhz) ||
+                !MHzToChannel(mhz, back) || back != channel) {
+                ++wrong;
+            }
+        }
+        EXPECT_EQ(wrong, 0) << locale.name().toStdString();
     }
 
     double mhz = 0;

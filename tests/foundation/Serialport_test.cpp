@@ -366,6 +366,62 @@ TEST_F(SerialPortTest, WriteDeliversEverythingWithOrWithoutACount) {
     EXPECT_EQ(written, 0u);
 }
 
+// A peer that stopped reading: the master is never read and the line's buffer is full.
+// Bytes the 44-byte Output configuration cannot get out are a failed write within about
+// two seconds, not a window held for a minute and a half.
+TEST_F(SerialPortTest, WriteToAPeerThatStoppedReadingGivesUpWithinTwoSeconds) {
+    const int filler = open(pty.Slave(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(filler, 0);
+    termios raw{};
+    ASSERT_EQ(tcgetattr(filler, &raw), 0);
+    cfmakeraw(&raw);
+    ASSERT_EQ(tcsetattr(filler, TCSANOW, &raw), 0);
+    // The terminal layer moves bytes on behind the writer's back, and takes smaller
+    // writes when it has no room for large ones; full is when it has taken nothing, not
+    // even one byte, for a while.
+    const std::vector<char> block(4096, 'f');
+    for (std::size_t size = block.size(); size >= 1; size /= 2) {
+        for (;;) {
+            if (write(filler, block.data(), size) > 0) {
+                continue;
+            }
+            ASSERT_EQ(errno, EAGAIN);
+            pollfd entry{filler, POLLOUT, 0};
+            if (poll(&entry, 1, 100) == 0) {
+                break;
+            }
+        }
+    }
+    SerialPort port;
+    ASSERT_TRUE(port.Open(pty.Slave(), 19200, 0));
+    port.SetBlocking(false);
+    const std::vector<std::uint8_t> frame(44, 0x24);
+    for (bool blocking : {false, true}) {
+        port.SetBlocking(blocking);
+        std::uint32_t written = 7;
+        const auto start = SteadyClock::now();
+        EXPECT_FALSE(port.Write(frame.data(), static_cast<std::uint32_t>(frame.size()), &written));
+        EXPECT_EQ(written, 0u);
+        EXPECT_GE(MillisecondsSince(start), 1500.0) << blocking;
+        EXPECT_LT(MillisecondsSince(start), 3000.0) << blocking;
+    }
+    // Nor does the stuck line hold up a change of rate.
+    const auto start = SteadyClock::now();
+    EXPECT_TRUE(port.SetBaudRate(9600));
+    EXPECT_LT(MillisecondsSince(start), 1000.0);
+    close(filler);
+}
+
+// A line whose output does not drain (a stopped adapter) holds SetBaudRate for no longer
+// than the queued bytes need at the old rate, plus a second.
+TEST(SerialPortDrain, LimitIsTheQueuedBytesTimeAtTheOldRatePlusASecond) {
+    EXPECT_EQ(SerialPort::DrainLimit(0, 19200, 10), 1000ms);
+    EXPECT_EQ(SerialPort::DrainLimit(960, 9600, 10), 2000ms);
+    EXPECT_EQ(SerialPort::DrainLimit(4096, 4800, 10), 9534ms);
+    EXPECT_EQ(SerialPort::DrainLimit(4800, 4800, 11), 12000ms);
+    EXPECT_EQ(SerialPort::DrainLimit(100, 0, 10), 1000ms);
+}
+
 TEST_F(SerialPortTest, ClosedPortRefusesIoAndCloseIsHarmless) {
     SerialPort port;
     port.Close();

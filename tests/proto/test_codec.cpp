@@ -269,11 +269,15 @@ TEST(Channel, Examples) {
     EXPECT_EQ(ch, 41000);
     ASSERT_TRUE(MHzToChannel(1525.0, ch));
     EXPECT_EQ(ch, 0);
-    // Truncated toward zero, on both sides of 1525 MHz.
+    // Rounded to the nearest channel, on both sides of 1525 MHz.
     ASSERT_TRUE(MHzToChannel(1525.00074, ch));
     EXPECT_EQ(ch, 1);
+    ASSERT_TRUE(MHzToChannel(1525.00076, ch));
+    EXPECT_EQ(ch, 2);
     ASSERT_TRUE(MHzToChannel(1524.99926, ch));
     EXPECT_EQ(ch, -1);
+    ASSERT_TRUE(MHzToChannel(1524.99924, ch));
+    EXPECT_EQ(ch, -2);
     ASSERT_TRUE(MHzToChannel(0.0, ch));
     EXPECT_EQ(ch, -3050000);
 }

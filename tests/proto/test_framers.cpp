@@ -49,6 +49,7 @@ const Bytes kNoPayload = Frame(0x42, {});
 const Bytes kMarkers = Frame(0x10, B(std::string("$xx$\r\n$x\x04\x0B") + "x$\rA\n"));
 const Bytes kLongest = Frame(0x07, Bytes(245, 0x24));
 const Bytes kGga = B("$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n");
+const Bytes kCrCrLfFrame = B({0x24, 0x78, 0xD4, 0x0B, 0x78, 0x24, 0x00, 0x50, 0x0D, 0x0D, 0x0A});
 
 Bytes WithByte(Bytes b, std::size_t at, std::uint8_t value) {
     b[at] = value;
@@ -95,7 +96,18 @@ std::vector<StreamCase> StreamCases() {
         {"length 9", WithByte(kExample, 3, 0x09), {}, {WithByte(kExample, 3, 0x09)}},
         // Line rules: a CR followed by anything but LF abandons the line so far.
         {"CR inside a line", B({0x41, 0x42, 0x0D, 0x43, 0x0D, 0x0A}), {}, {B({0x0D, 0x0A})}},
-        {"CR CR LF", B("ab\r\r\n"), {}, {}},
+        // A CR after a CR may be the line end: CR CR LF ends with the line CR LF, and the
+        // next line starts clean. Otherwise the byte after it begins a line (an even run
+        // of CRs) or is abandoned with the CR before it (an odd run), as without the rule.
+        {"CR CR LF", B("ab\r\r\n"), {}, {B("\r\n")}},
+        {"CR CR LF then sentence", Cat({B("ab\r\r\n"), kGga}), {}, {B("\r\n"), kGga}},
+        {"CR CR then text", B("ab\r\rcd\r\n"), {}, {B("cd\r\n")}},
+        {"CR CR CR then text", B("ab\r\r\rXcd\r\n"), {}, {B("cd\r\n")}},
+        // Id 212 with the payload 00 has the CRC 0D50: the frame ends 0D 0D 0A.
+        {"frame ending CR CR LF then sentence",
+         Cat({kCrCrLfFrame, kGga}),
+         {kCrCrLfFrame},
+         {B("\r\n"), kGga}},
         {"LF alone is no line end", B("ab\ncd\r\n"), {}, {B("ab\ncd\r\n")}},
         {"empty line", B("\r\n"), {}, {B("\r\n")}},
         {"NUL and high bytes in a line",
@@ -189,6 +201,32 @@ TEST(DiagFramer, RandomGarbageNeverYieldsAFrameAndFramesAfterItAreFound) {
     got = {};
     FeedInto(diag, line, Cat({Bytes(255, 'a'), kExample}), got);
     EXPECT_EQ(got.frames, std::vector<Bytes>{kExample});
+}
+
+TEST(LineFramer, FramesOfAnyCrcNeverCostASentence) {
+    // A receiver's stream: binary frames with every kind of CRC (CR among its bytes,
+    // both at once included) between NMEA sentences. Every sentence comes through.
+    std::mt19937 rng(2024);
+    Bytes stream;
+    int sentences = 0;
+    for (int i = 0; i < 3000; ++i) {
+        Bytes payload(rng() % 4);
+        for (auto& b : payload) {
+            b = static_cast<std::uint8_t>(rng());
+        }
+        stream = Cat({stream, Frame(static_cast<std::uint8_t>(rng()), payload)});
+        if (rng() % 2 == 0) {
+            stream = Cat({stream, kGga});
+            ++sentences;
+        }
+    }
+    stream = Cat({stream, kCrCrLfFrame, kGga});
+    ++sentences;
+    int seen = 0;
+    for (const Bytes& l : Feed(stream).lines) {
+        seen += l == kGga ? 1 : 0;
+    }
+    EXPECT_EQ(seen, sentences);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -297,6 +335,24 @@ TEST(FrameLineByte, ResultCodesAndLimits) {
         FrameLineByte('\r', st, buf, sizeof buf);
         EXPECT_EQ(FrameLineByte('\n', st, buf, sizeof buf), kLineComplete);
         EXPECT_EQ(Bytes(buf, buf + st.count), B("\nc\r\n"));
+    }
+    {
+        // After CR CR LF the next line has one byte less room: it is cut where it was
+        // when that LF began it, and the byte after the lost one begins a new line.
+        LineFrameState st;
+        for (std::uint8_t b : B("\r\r\n")) {
+            FrameLineByte(b, st, buf, sizeof buf);
+        }
+        for (int i = 0; i < 1199; ++i) {
+            ASSERT_EQ(FrameLineByte('a', st, buf, sizeof buf), kLineNone);
+        }
+        EXPECT_EQ(FrameLineByte('a', st, buf, sizeof buf), kLineOverflow);
+        int r = kLineNone;
+        for (std::uint8_t b : kGga) {
+            r = FrameLineByte(b, st, buf, sizeof buf);
+        }
+        EXPECT_EQ(r, kLineComplete);
+        EXPECT_EQ(Bytes(buf, buf + st.count), kGga);
     }
     {
         LineFrameState st;
