@@ -1,24 +1,29 @@
 #include "cli/Receive.h"
 
+#include "proto/Pollport.h"
 #include "proto/Port.h"
 
+namespace {
+
+// The core's receive step hands its messages to a command's sink.
+class SinkAdapter : public PollSink {
+public:
+    explicit SinkAdapter(RxSink& sink) : sink_(sink) {}
+    void FrameReceived(const std::uint8_t* frame, std::size_t length) override {
+        sink_.OnFrame(frame, static_cast<int>(length));
+    }
+    void LineReceived(const std::uint8_t* line, std::size_t length) override {
+        sink_.OnLine(line, static_cast<int>(length));
+    }
+    void PortHungUp() override {}
+
+private:
+    RxSink& sink_;
+};
+
+} // namespace
+
 bool ReceiveTick(RxSink& sink) {
-    std::uint32_t received = 0;
-    if (!CommPort.IsOpen() ||
-        !CommPort.Read(RxBuffer, static_cast<std::uint32_t>(kRxBufferSize), received, 0)) {
-        return false;
-    }
-    if (received > kRxBufferSize) {
-        received = kRxBufferSize;
-    }
-    for (std::uint32_t i = 0; i < received; ++i) {
-        const std::uint8_t b = RxBuffer[i];
-        if (DiagFramer.ProcessByte(b)) {
-            sink.OnFrame(DiagFramer.GetMsg(), DiagFramer.GetMsgLen());
-        }
-        if (LineFramer.ProcessByte(b)) {
-            sink.OnLine(LineFramer.GetMsg(), LineFramer.GetMsgLen());
-        }
-    }
-    return true;
+    SinkAdapter adapter(sink);
+    return PollPort(CommPort, DiagFramer, LineFramer, RxBuffer, adapter) == PollResult::Polled;
 }

@@ -3,9 +3,7 @@
 // whatever the port holds without waiting (at most one block), give every byte first to
 // the binary framer and then to the line framer of the port manager, and hand each
 // completed frame and line to a sink, in byte order, before the next byte is fed.
-//
-// Kept to this one function so that a shared receive step of the core can take its
-// place without touching the commands.
+// It is the core's receive step; this function only adapts it to the commands' sink.
 
 #include <cstdint>
 
@@ -20,6 +18,6 @@ protected:
     ~RxSink() = default;
 };
 
-// One tick on CommPort. False when the read failed: the port is closed or the device
-// went away (a hung-up line). A closed port reads nothing.
+// One tick on CommPort. False when the port is closed or the device went away (a
+// hung-up line, after which the port is closed). A closed port reads nothing.
 bool ReceiveTick(RxSink& sink);

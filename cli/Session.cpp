@@ -62,9 +62,7 @@ DeviceList ListDevices() {
     DeviceList devices;
     const char* sysfs = std::getenv(kSysfsTtyVariable);
     const std::string root = sysfs != nullptr && *sysfs != '\0' ? sysfs : kDefaultSysfsTtyRoot;
-    if (!EnumerateSerialDevices(devices, root, std::getenv(kExtraPortsVariable))) {
-        devices.assign({kFirstSerialDevice, kSecondSerialDevice});
-    }
+    OfferedSerialDevices(devices, root);
     return devices;
 }
 
@@ -87,6 +85,7 @@ public:
         PortDeviceName = device;
         PortBaudRate = static_cast<std::int32_t>(rate);
     }
+    void AttemptNotOpened() override {}
     void ShowAttempt(const std::string& text) override { err_ << text << std::endl; }
     void HideAttempt() override {}
     void ReceiverFound(int) override { found = true; }

@@ -126,19 +126,17 @@ void LoadSequence::TimerTimer() {
     }
 }
 
-// A read from the port that notices a hang-up. With the blocking set a read that
-// times out fails too, but only once its wait is over; a line that has hung up (or
-// failed) fails at once. The load then ends as a failed one.
+// A read from the port that notices a hang-up. A read that fails for any other
+// reason (with the blocking set, a wait that ran out) is a read without a byte; a
+// line that has hung up ends the load as a failed one.
 bool LoadSequence::ReadFromLine(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t& received,
                                 std::uint32_t waitMs) {
-    const auto began = std::chrono::steady_clock::now();
     if (port_.Read(dest, capacity, received, waitMs)) {
         return true;
     }
     received = 0;
-    if (!port_.IsOpen() ||
-        std::chrono::steady_clock::now() - began >= std::chrono::milliseconds(waitMs)) {
-        return true; // only the wait ran out, or the port is closed (a failed reopen)
+    if (!port_.HungUp()) {
+        return true;
     }
     LineLost = true;
     EndAsFailed();
