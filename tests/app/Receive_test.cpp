@@ -101,6 +101,20 @@ TEST_F(Receive, FramesAndLinesInOneReadAreHandledInByteOrder) {
     EXPECT_EQ(MemoTexts(), QStringList({"$GPGGA,a*00", "Proprietary ID 9", "$GPRMC,b*00"}));
 }
 
+TEST_F(Receive, TheSentenceAfterAFrameEndingCrCrLfIsShownAndLogged) {
+    // Id 212 with the payload 00 has the CRC high byte 0x0D: the frame ends 0D 0D 0A.
+    const std::string log = LogToFile("crcrlf.log");
+    std::vector<std::uint8_t> stream = Frame(212, {0x00});
+    ASSERT_EQ(std::vector<std::uint8_t>(stream.end() - 3, stream.end()),
+              std::vector<std::uint8_t>({0x0D, 0x0D, 0x0A}));
+    const std::vector<std::uint8_t> sentence = Bytes("$GPZDA,201530.00,04,07,2002,00,00*60\r\n");
+    stream.insert(stream.end(), sentence.begin(), sentence.end());
+    PumpTicks(peer, stream, 2);
+    EXPECT_EQ(MemoTexts(),
+              QStringList({"Proprietary ID 212", "$GPZDA,201530.00,04,07,2002,00,00*60"}));
+    EXPECT_EQ(Text(ReadFileBytes(log)), "$GPZDA,201530.00,04,07,2002,00,00*60\r\n");
+}
+
 TEST_F(Receive, AFrameSplitAcrossTicksIsShownOnceInTheTickThatCompletesIt) {
     const std::vector<std::uint8_t> f = Frame(4, std::vector<std::uint8_t>(140, 0x24));
     peer.Write(std::vector<std::uint8_t>(f.begin(), f.begin() + 70));
