@@ -81,6 +81,7 @@ public:
     void MenuPortCloseClick();
     void MenuRcvrPortClick();
     void MenuLoadClick();
+    void MenuRcvrStatusClick();
     void MenuHelpContentsClick();
     void MenuHelpAboutClick();
 
