@@ -87,12 +87,15 @@ TEST(StatusWindow, ShowsTheSimulatedReceiversFixAndScatter) {
     WaitFor([] { return false; }, 2000);
     EXPECT_LE(FormStatus->PlotDraws() - before, 3);
 
-    // Hidden: still decoding, nothing drawn; shown again: current at once.
+    // Hidden: still decoding, nothing refreshed or drawn; shown again: current at once.
     FormStatus->findChild<QPushButton*>("ButtonClose")->click();
     ASSERT_FALSE(FormStatus->isVisible());
     before = FormStatus->PlotDraws();
+    const QString hiddenCount = Text("LabelFixCount");
     const std::size_t hiddenFrom = Fixes();
-    ASSERT_TRUE(WaitFor([&] { return Fixes() >= hiddenFrom + 5; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return Fixes() >= hiddenFrom + 8; }, 5000));
+    WaitFor([] { return false; }, 1100);
+    EXPECT_EQ(Text("LabelFixCount"), hiddenCount);
     EXPECT_EQ(FormStatus->PlotDraws(), before);
     FormMain->MenuRcvrStatusClick();
     EXPECT_EQ(Text("LabelFixCount"), QString("Fixes: %1").arg(Fixes()));
