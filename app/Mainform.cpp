@@ -17,6 +17,7 @@
 #include "loader/Loadsetupform.h"
 #include "proto/Port.h"
 #include "receiver/Rcvrportform.h"
+#include "receiver/Statusform.h"
 #include "ui/Aboutform.h"
 #include "ui/Helpform.h"
 #include "ui/Noteform.h"
@@ -102,6 +103,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), ui(new Ui::TFormMai
     connect(ui->MenuPortClose, &QAction::triggered, this, &TFormMain::MenuPortCloseClick);
     connect(ui->MenuRcvrPort, &QAction::triggered, this, &TFormMain::MenuRcvrPortClick);
     connect(ui->MenuLoad, &QAction::triggered, this, &TFormMain::MenuLoadClick);
+    connect(ui->MenuRcvrStatus, &QAction::triggered, this, &TFormMain::MenuRcvrStatusClick);
     connect(ui->MenuHelpContents, &QAction::triggered, this, &TFormMain::MenuHelpContentsClick);
     connect(ui->MenuHelpAbout, &QAction::triggered, this, &TFormMain::MenuHelpAboutClick);
 
@@ -207,6 +209,8 @@ void TFormMain::HandleTextLine() {
     AddMemoLine(DisplayText(line, textLength));
     if (loggingOn)
         WriteLogLine(std::string_view(reinterpret_cast<const char*>(line), textLength));
+    if (FormStatus != nullptr)
+        FormStatus->AddSentence(line, length);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -347,6 +351,11 @@ void TFormMain::MenuRcvrPortClick() {
 void TFormMain::MenuLoadClick() {
     if (FormLoadSetup != nullptr)
         FormLoadSetup->ShowOver(OuterRect(*this));
+}
+
+void TFormMain::MenuRcvrStatusClick() {
+    if (FormStatus != nullptr)
+        FormStatus->ShowOver(OuterRect(*this));
 }
 
 void TFormMain::MenuHelpContentsClick() {

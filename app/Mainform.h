@@ -86,6 +86,7 @@ public:
     void MenuPortCloseClick();
     void MenuRcvrPortClick();
     void MenuLoadClick();
+    void MenuRcvrStatusClick();
     void MenuHelpContentsClick();
     void MenuHelpAboutClick();
 

@@ -7,6 +7,7 @@
 #include "connect/Portform.h"
 #include "loader/Loadsetupform.h"
 #include "receiver/Rcvrportform.h"
+#include "receiver/Statusform.h"
 #include "ui/Aboutform.h"
 #include "ui/Helpform.h"
 #include "ui/Noteform.h"
@@ -31,6 +32,7 @@ void CreateWindows(const std::string& sysfsRoot) {
     FormNote = new TFormNote();
     FormWait = new TFormWait();
     FormLoadSetup = new TFormLoadSetup();
+    FormStatus = new TFormStatus();
 }
 
 namespace {
@@ -42,6 +44,7 @@ template <typename T> void Destroy(T*& form) {
 } // namespace
 
 void DestroyWindows() {
+    Destroy(FormStatus);
     Destroy(FormLoadSetup);
     Destroy(FormWait);
     Destroy(FormNote);

@@ -1,7 +1,8 @@
 #pragma once
 // Creating the program's windows. Every window is created once, all of them at
 // start-up and in a fixed order, and lives until the end of the run:
-//   main window, About, Open Port, Receiver Setup, Help, note, wait, Load Software.
+//   main window, About, Open Port, Receiver Setup, Help, note, wait, Load Software,
+//   Receiver Status.
 // The main window comes first so that it exists when the Open Port dialog's
 // constructor has it show the port's initial state, and the Receiver Setup dialog
 // registers itself for the receiver's reports when it is built.

@@ -66,6 +66,7 @@ TFormHelp::TFormHelp(QWidget* parent)
     connect(ui->LabelNMEAVTG, &QLabel::linkActivated, this, &TFormHelp::LabelNMEAVTGClick);
     connect(ui->LabelNMEAZDA, &QLabel::linkActivated, this, &TFormHelp::LabelNMEAZDAClick);
     connect(ui->LabelNMEARMC, &QLabel::linkActivated, this, &TFormHelp::LabelNMEARMCClick);
+    connect(ui->LabelStatus, &QLabel::linkActivated, this, &TFormHelp::LabelStatusClick);
     connect(ui->ButtonBack, &QPushButton::clicked, this, &TFormHelp::ButtonBackClick);
     connect(ui->ButtonClose, &QPushButton::clicked, this, &TFormHelp::ButtonCloseClick);
 
@@ -132,6 +133,9 @@ void TFormHelp::LabelNMEAZDAClick() {
 }
 void TFormHelp::LabelNMEARMCClick() {
     ShowPage(ui->ImageNMEARMC, "Help - NMEA Message (RMC)");
+}
+void TFormHelp::LabelStatusClick() {
+    ShowPage(ui->MemoStatus, "Help - Receiver Status");
 }
 
 void TFormHelp::ButtonBackClick() {
@@ -239,13 +243,13 @@ void TFormHelp::resizeEvent(QResizeEvent* event) {
 QList<QWidget*> TFormHelp::PageElements() const {
     return {ui->MemoConnection, ui->Image10,      ui->Image12,      ui->MemoProgramming,
             ui->MemoLogging,    ui->ImageNMEAGGA, ui->ImageNMEAGSA, ui->ImageNMEAVTG,
-            ui->ImageNMEAZDA,   ui->ImageNMEARMC};
+            ui->ImageNMEAZDA,   ui->ImageNMEARMC, ui->MemoStatus};
 }
 
 QList<QLabel*> TFormHelp::IndexLinks() const {
     return {ui->LabelConnection, ui->Label10,      ui->Label12,      ui->LabelProgramming,
             ui->LabelLogging,    ui->LabelNMEAGGA, ui->LabelNMEAGSA, ui->LabelNMEAVTG,
-            ui->LabelNMEAZDA,    ui->LabelNMEARMC};
+            ui->LabelNMEAZDA,    ui->LabelNMEARMC, ui->LabelStatus};
 }
 
 // The frame's share of the outer size is known once the window system has framed the

@@ -39,6 +39,7 @@ public:
     void LabelNMEAVTGClick();
     void LabelNMEAZDAClick();
     void LabelNMEARMCClick();
+    void LabelStatusClick();
     void ButtonBackClick();
     void ButtonCloseClick();
 

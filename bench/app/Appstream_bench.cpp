@@ -8,9 +8,14 @@
 // stream held (as CR LF framing cuts it): every one must be there, once, in order.
 // CPU time is the program's own (the feeder is another process).
 //
-//   bench_app_stream [--seconds N] [--capture FILE]     (default 60 s, firefly-II.log)
+// The stream runs three times: without the Receiver Status window (the monitor alone,
+// as before the window existed), with it hidden (decoding every sentence) and with it
+// shown (decoding and drawing), each phase with its own feeder and log.
+//
+//   bench_app_stream [--seconds N] [--capture FILE]     (default 60 s a phase, firefly-II.log)
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,6 +41,7 @@
 #include "app/Startup.h"
 #include "proto/Crlfproto.h"
 #include "proto/Port.h"
+#include "receiver/Statusform.h"
 
 namespace {
 
@@ -177,6 +183,7 @@ int main(int argc, char** argv) {
     }
     if (seconds < 1)
         seconds = 1;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each phase's figures as soon as they are known
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
@@ -218,57 +225,103 @@ int main(int argc, char** argv) {
     NotifyPortChanged();
 
     QTemporaryDir dir;
-    const QString logPath = dir.filePath("stream.log");
-    if (!FormMain->StartLogging(logPath))
-        return 1;
-
-    const double cpuBefore = CpuSeconds();
-    const auto wallBefore = std::chrono::steady_clock::now();
-    const pid_t feeder = fork();
-    if (feeder < 0) {
-        std::perror("fork");
-        return 1;
-    }
-    if (feeder == 0)
-        Feed(master, stream);
-
-    // The program runs its own event loop while the stream arrives, then a little
-    // longer for the last bytes.
-    PaintCounter paints;
-    FormMain->findChild<QPlainTextEdit*>("Memo")->viewport()->installEventFilter(&paints);
-    QTimer::singleShot(seconds * 1000 + 1500, &app, &QCoreApplication::quit);
-    QApplication::exec();
-    int status = 0;
-    waitpid(feeder, &status, 0);
-    const double wall =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
-    const double cpu = CpuSeconds() - cpuBefore;
-
-    std::ifstream logFile(logPath.toStdString(), std::ios::binary);
-    const std::string logged((std::istreambuf_iterator<char>(logFile)),
-                             std::istreambuf_iterator<char>());
     const std::vector<std::string> expected = SplitLines(ExpectedLog(stream));
-    const std::vector<std::string> got = SplitLines(logged);
-    bool inOrder = false;
-    const std::size_t lost = Lost(expected, got, inOrder);
-
     std::printf("platform                 %s\n", qPrintable(QGuiApplication::platformName()));
     std::printf("stream                   %s, %d s at %.0f bytes/s (%zu bytes)\n", capture.c_str(),
                 seconds, kBytesPerSecond, stream.size());
     std::printf("launch to main window    %.3f s\n", launchToShown);
-    std::printf("$GP sentences sent       %zu\n", expected.size());
-    std::printf("$GP sentences logged     %zu\n", got.size());
-    std::printf("lost $GP sentences       %zu%s\n", lost, inOrder ? "" : " (log has extra lines)");
-    std::printf("messages counted         %d\n", FormMain->messageCount);
-    std::printf(
-        "CPU                      %.3f s in %.1f s: %.3f s per minute (%.2f%% of one core)\n", cpu,
-        wall, cpu / wall * 60.0, cpu / wall * 100.0);
-    std::printf("memo repaints            %d (%.1f per second)\n", paints.count,
-                paints.count / wall);
-    std::printf("peak resident memory     %.1f MB\n", PeakRssMb());
+    std::printf("$GP sentences sent       %zu a phase\n", expected.size());
+
+    PaintCounter paints;
+    FormMain->findChild<QPlainTextEdit*>("Memo")->viewport()->installEventFilter(&paints);
+    TFormStatus* const status = FormStatus;
+    struct Phase {
+        const char* name;
+        bool fed;
+        bool shown;
+    };
+    const Phase phases[] = {{"no status window", false, false},
+                            {"status window hidden", true, false},
+                            {"status window shown", true, true}};
+    bool allKept = true;
+    double cpuShare[3] = {};
+    int phaseIndex = 0;
+    for (const Phase& phase : phases) {
+        FormStatus = phase.fed ? status : nullptr;
+        if (phase.shown)
+            status->ShowOver(OuterRect(*FormMain));
+        else
+            status->hide();
+        const int drawsBefore = status->PlotDraws();
+        const std::uint64_t decodedBefore = status->Status().Decoder().UsedCount() +
+                                            status->Status().Decoder().UnusableCount() +
+                                            status->Status().Decoder().OtherCount();
+        const QString logPath = dir.filePath(QStringLiteral("stream-%1.log").arg(phaseIndex));
+        if (!FormMain->StartLogging(logPath))
+            return 1;
+        paints.count = 0;
+        // The last phase's stream may have ended inside a line.
+        LineFramer.Reset();
+        DiagFramer.Reset();
+        const std::int32_t countBefore = FormMain->messageCount;
+
+        const double cpuBefore = CpuSeconds();
+        const auto wallBefore = std::chrono::steady_clock::now();
+        const pid_t feeder = fork();
+        if (feeder < 0) {
+            std::perror("fork");
+            return 1;
+        }
+        if (feeder == 0)
+            Feed(master, stream);
+
+        // The program runs an event loop while the stream arrives, then a little longer
+        // for the last bytes. Not the application's own: quitting that closes the
+        // windows, and the main window closes the port when it closes.
+        QEventLoop loop;
+        QTimer::singleShot(seconds * 1000 + 1500, &loop, &QEventLoop::quit);
+        loop.exec();
+        int exitStatus = 0;
+        waitpid(feeder, &exitStatus, 0);
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+        const double cpu = CpuSeconds() - cpuBefore;
+        FormMain->StartLogging(QString()); // closes the log
+
+        std::ifstream logFile(logPath.toStdString(), std::ios::binary);
+        const std::string logged((std::istreambuf_iterator<char>(logFile)),
+                                 std::istreambuf_iterator<char>());
+        const std::vector<std::string> got = SplitLines(logged);
+        bool inOrder = false;
+        const std::size_t lost = Lost(expected, got, inOrder);
+        allKept = allKept && lost == 0 && inOrder;
+        cpuShare[phaseIndex] = cpu / wall * 100.0;
+        const NmeaDecoder& d = status->Status().Decoder();
+
+        std::printf("\n== %s\n", phase.name);
+        std::printf("$GP sentences logged     %zu\n", got.size());
+        std::printf("lost $GP sentences       %zu%s\n", lost, inOrder ? "" : " (log has extra lines)");
+        std::printf("messages counted         %d\n", FormMain->messageCount - countBefore);
+        std::printf(
+            "CPU                      %.3f s in %.1f s: %.3f s per minute (%.2f%% of one core)\n",
+            cpu, wall, cpu / wall * 60.0, cpuShare[phaseIndex]);
+        std::printf("memo repaints            %d (%.1f per second)\n", paints.count,
+                    paints.count / wall);
+        std::printf("sentences decoded        %llu\n",
+                    static_cast<unsigned long long>(d.UsedCount() + d.UnusableCount() +
+                                                    d.OtherCount() - decodedBefore));
+        std::printf("status plot draws        %d\n", status->PlotDraws() - drawsBefore);
+        std::printf("peak resident memory     %.1f MB\n", PeakRssMb());
+        ++phaseIndex;
+    }
+    FormStatus = status;
+    std::printf("\nstatus window hidden     %+.2f percentage points of a core over none\n",
+                cpuShare[1] - cpuShare[0]);
+    std::printf("status window shown      %+.2f percentage points of a core over hidden\n",
+                cpuShare[2] - cpuShare[1]);
 
     CommPort.Close();
     close(master);
     DestroyWindows();
-    return lost == 0 && inOrder ? 0 : 1;
+    return allKept ? 0 : 1;
 }

@@ -101,7 +101,8 @@ TEST_F(MainWindow, MenusAreThoseOfTheDesignInOrder) {
     EXPECT_EQ(items, QStringList({"MenuFileLogging=&Logging", "MenuFileExit=E&xit",
                                   "MenuPortConfigure=Configure...", "MenuPortClose=Close",
                                   "MenuRcvrPort=Configure...", "MenuLoad=Load Software",
-                                  "MenuHelpContents=&Contents", "MenuHelpAbout=&About..."}));
+                                  "MenuRcvrStatus=Status", "MenuHelpContents=&Contents",
+                                  "MenuHelpAbout=&About..."}));
 }
 
 TEST_F(MainWindow, FirstShowingPutsTheSplashOnTopOverIt) {

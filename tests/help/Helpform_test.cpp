@@ -36,6 +36,7 @@ const Topic kTopics[] = {
     {"LabelNMEAVTG", "ImageNMEAVTG", "Help - NMEA Message (VTG)", 420, 240},
     {"LabelNMEAZDA", "ImageNMEAZDA", "Help - NMEA Message (ZDA)", 420, 240},
     {"LabelNMEARMC", "ImageNMEARMC", "Help - NMEA Message (RMC)", 610, 300},
+    {"LabelStatus", "MemoStatus", "Help - Receiver Status", 360, 341},
 };
 
 struct Picture {
@@ -57,7 +58,8 @@ const Picture kPictures[] = {
 
 const char* const kPageElements[] = {
     "MemoConnection", "Image10",      "Image12",      "MemoProgramming", "MemoLogging",
-    "ImageNMEAGGA",   "ImageNMEAGSA", "ImageNMEAVTG", "ImageNMEAZDA",    "ImageNMEARMC"};
+    "ImageNMEAGGA",   "ImageNMEAGSA", "ImageNMEAVTG", "ImageNMEAZDA",    "ImageNMEARMC",
+    "MemoStatus"};
 
 } // namespace
 

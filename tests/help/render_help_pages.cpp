@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
         {"09_nmea_zda", [&] { form.LabelNMEAZDAClick(); }},
         {"10_nmea_rmc", [&] { form.LabelNMEARMCClick(); }},
         {"11_loading_direct", [&] { form.ShowLoadingHelp(screen); }},
+        {"12_receiver_status", [&] { form.LabelStatusClick(); }},
     };
     int failures = 0;
     for (const Page& page : pages) {

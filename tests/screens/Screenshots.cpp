@@ -1,7 +1,8 @@
 // Takes the README's pictures of the program: the main window receiving from a
-// simulated receiver, and the Receiver Setup dialog filled from the receiver's
-// reports. Run by scripts/screenshots.sh under Xvfb; writes main-window.png and
-// receiver-setup.png into the folder given as the first argument.
+// simulated receiver, the Receiver Setup dialog filled from the receiver's reports,
+// and the Receiver Status window with a minute of fixes. Run by scripts/screenshots.sh
+// under Xvfb; writes main-window.png, receiver-setup.png and receiver-status.png into
+// the folder given as the first argument.
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -14,6 +15,7 @@
 #include "app/Startup.h"
 #include "proto/Port.h"
 #include "receiver/Rcvrportform.h"
+#include "receiver/Statusform.h"
 #include "sim/Simreceiver.h"
 #include "ui/Aboutform.h"
 #include "ui/Windowrect.h"
@@ -72,6 +74,13 @@ int main(int argc, char** argv) {
     FormRcvrPort->ShowOver(OuterRect(*FormMain));
     RunFor(1500); // the two reports arrive and fill the controls
     ok = Save(FormRcvrPort, folder + "/receiver-setup.png") && ok;
+    FormRcvrPort->hide();
+
+    // The status window has decoded every sentence since the port opened; a few more
+    // seconds of fixes at five a second fill its plot.
+    FormStatus->ShowOver(OuterRect(*FormMain));
+    RunFor(6000);
+    ok = Save(FormStatus, folder + "/receiver-status.png") && ok;
 
     CommPort.Close();
     DestroyWindows();
