@@ -53,6 +53,16 @@ const std::vector<CommandSpec> kCommands = {
       {"--freq", "default|MHZ", "the default correction frequency, or an alternate one in MHz"},
       {"--new-baud", "RATE", "the receiver's new baud rate: 4800, 9600, 19200 or 38400"}},
      nullptr, RunSet},
+    {"monitor", "[--log FILE] [--duration SECONDS]", "show and log what the receiver sends",
+     "Shows what the receiver sends as the main window's monitor does: each of its NMEA "
+     "sentences ($GP...) as \"HH:MM:SS: \" and the sentence, a byte that is not printable "
+     "shown as U+FFFD, and each binary message as \"HH:MM:SS: Proprietary ID n\". With --log "
+     "it also writes the main window's log: every sentence's bytes as received, each ended "
+     "by CR LF. Runs until Ctrl-C or the end of --duration, then exits 0; exits 1 when the "
+     "device goes away.",
+     {{"--log", "FILE", "write the sentences to FILE (created, or emptied when it exists)"},
+      {"--duration", "SECONDS", "stop after this many seconds"}},
+     nullptr, RunMonitor},
 };
 
 const CommandSpec* FindCommand(std::string_view name) {

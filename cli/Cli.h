@@ -77,3 +77,4 @@ int RunPorts(Invocation& inv);
 int RunFind(Invocation& inv);
 int RunInfo(Invocation& inv);
 int RunSet(Invocation& inv);
+int RunMonitor(Invocation& inv);
