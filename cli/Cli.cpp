@@ -53,6 +53,22 @@ const std::vector<CommandSpec> kCommands = {
       {"--freq", "default|MHZ", "the default correction frequency, or an alternate one in MHz"},
       {"--new-baud", "RATE", "the receiver's new baud rate: 4800, 9600, 19200 or 38400"}},
      nullptr, RunSet},
+    {"load", "[--follow]", "load new software into the receiver",
+     "Loads the software file FILE (.gst) into the receiver as the Load Software window "
+     "does. The whole file is read and checked first; a file that cannot be sent as it "
+     "stands is refused (\"Error opening file\") before a byte goes out. The receiver's "
+     "loader is woken and the file sent record by record at 19200 baud, a record that is "
+     "not acknowledged sent once more; then the port returns to its rate. On a terminal a "
+     "progress line shows the records sent of the total, percent, records per second, time "
+     "elapsed and time left; the status texts are lines above it. Exits 0 after "
+     "\"Finished\" and \"Checking GPS Engine\", 1 otherwise. Ctrl-C cancels the load "
+     "(\"Cancelled\"): the receiver may then need a new load.",
+     {{"--follow", nullptr,
+       "then follow the GPS engine taking the software in (\"Downloading to GPS Engine\", "
+       "\"Cycle Power Now\"), ask for the receiver's power to be cycled and Enter pressed, "
+       "and end with \"Done\" and the new software version; exit 1 on \"Failed GPS Engine "
+       "download\""}},
+     "FILE", RunLoad},
     {"monitor", "[--log FILE] [--duration SECONDS]", "show and log what the receiver sends",
      "Shows what the receiver sends as the main window's monitor does: each of its NMEA "
      "sentences ($GP...) as \"HH:MM:SS: \" and the sentence, a byte that is not printable "

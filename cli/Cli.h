@@ -78,3 +78,4 @@ int RunFind(Invocation& inv);
 int RunInfo(Invocation& inv);
 int RunSet(Invocation& inv);
 int RunMonitor(Invocation& inv);
+int RunLoad(Invocation& inv);
