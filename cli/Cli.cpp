@@ -55,8 +55,8 @@ const std::vector<CommandSpec> kCommands = {
      nullptr, RunSet},
     {"load", "[--follow]", "load new software into the receiver",
      "Loads the software file FILE (.gst) into the receiver as the Load Software window "
-     "does. The whole file is read and checked first; a file that cannot be sent as it "
-     "stands is refused (\"Error opening file\") before a byte goes out. The receiver's "
+     "does. The whole file is read and checked first; a name without .gst (\"Invalid File "
+     "Type\") or a file that cannot be sent as it stands is refused (\"Error opening file\") before a byte goes out. The receiver's "
      "loader is woken and the file sent record by record at 19200 baud, a record that is "
      "not acknowledged sent once more; then the port returns to its rate. On a terminal a "
      "progress line shows the records sent of the total, percent, records per second, time "
@@ -145,7 +145,7 @@ void PrintOptions(std::ostream& out, const std::vector<OptionSpec>& options) {
 
 void PrintOverview(std::ostream& out) {
     out << "Usage: " << kProgram << " [--port DEVICE|auto] [--baud RATE] COMMAND [options]\n"
-        << "Finds, reads and configures a Kestrane GPS receiver on a serial port.\n\n"
+        << "Finds, reads, configures, loads and logs a Kestrane GPS receiver.\n\n"
         << "Commands:\n";
     for (const CommandSpec& c : kCommands) {
         std::string left = std::string("  ") + c.name;
