@@ -4,7 +4,8 @@
 // over an empty sysfs tree, never the machine's serial ports), and its exit status.
 // While it runs, `during` (if given) is called every 100 ms or so and whenever it has
 // written something, with its process id and what it has written so far, so a test can
-// feed its device or interrupt it.
+// feed its device or interrupt it. Its standard input is `input` when given, else
+// /dev/null.
 
 #include <chrono>
 #include <functional>
@@ -50,7 +51,8 @@ inline CliResult RunCliProgram(const std::vector<std::string>& args,
                                const std::vector<std::string>& devices,
                                const std::string& sysfs,
                                std::chrono::seconds timeout = std::chrono::seconds(60),
-                               const std::function<void(pid_t, const CliResult&)>& during = {}) {
+                               const std::function<void(pid_t, const CliResult&)>& during = {},
+                               int input = -1) {
     CliResult result;
     std::string extra;
     for (const std::string& d : devices)
@@ -85,7 +87,10 @@ inline CliResult RunCliProgram(const std::vector<std::string>& args,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (input >= 0)
+        posix_spawn_file_actions_adddup2(&actions, input, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     // Nothing else of the test's: a pseudo-terminal's master side held by the program too
     // would keep its line from ever hanging up.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);

@@ -105,4 +105,44 @@ TEST_F(LoadTest, CtrlCCancelsTheLoadAndRestoresThePortRate) {
     EXPECT_EQ(s.pcRate, 9600u);
 }
 
+TEST_F(LoadTest, FollowAsksForThePowerCycleThenEndsWithTheNewVersionOrTheEngineFailure) {
+    const GeneratedGst gst = MakeGst(6);
+    const std::string file = WriteGst(gst);
+    for (const bool fail : {false, true}) {
+        SCOPED_TRACE(fail ? "engine failure" : "done");
+        receiver_->Configure([fail](SimOptions& o) {
+            o.engineDownloadMs = 500;
+            o.engineFailure = fail;
+        });
+        int enter[2];
+        ASSERT_EQ(pipe2(enter, O_CLOEXEC), 0);
+        bool cycled = false;
+        const CliResult r = RunCliProgram(
+            {"--port", dev_, "--baud", "9600", "load", file, "--follow"}, {}, tree_.path(),
+            std::chrono::seconds(90),
+            [&](pid_t, const CliResult& sofar) {
+                if (!cycled && sofar.err.find("press Enter") != std::string::npos) {
+                    receiver_->PowerCycle();
+                    EXPECT_EQ(write(enter[1], "\n", 1), 1);
+                    cycled = true;
+                }
+            },
+            enter[0]);
+        close(enter[0]);
+        close(enter[1]);
+        if (fail) {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_FALSE(cycled);
+            EXPECT_NE(r.out.find("Checking GPS Engine\n"), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find("\nFailed GPS Engine download\n"), std::string::npos) << r.out;
+        } else {
+            EXPECT_EQ(r.status, 0) << r.out << r.err;
+            EXPECT_TRUE(cycled);
+            EXPECT_NE(r.out.find("\nCycle Power Now\n"), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find("\nDone\nSoftware version 2.6b\n"), std::string::npos) << r.out;
+            EXPECT_EQ(receiver_->Status().version.Text(), "2.6b");
+        }
+    }
+}
+
 } // namespace
