@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "app/Memoutils.h"
+#include "app/Sentencetext.h"
 #include "connect/Portform.h"
 #include "loader/Loadsetupform.h"
 #include "proto/Port.h"
@@ -32,19 +33,9 @@ namespace {
 constexpr int kPollIntervalMs = 100;
 constexpr int kPortPanelWidth = 200;
 constexpr int kLoggingPanelWidth = 50;
-constexpr char16_t kUnreadable = 0xFFFD;
-
-// A received sentence as the memo shows it: printable ASCII as it is, every other
-// byte (NUL, control characters, bytes above 0x7E) as the replacement character, so
-// a damaged sentence stays one readable line. The log keeps the exact bytes.
-QString DisplayText(const std::uint8_t* bytes, std::size_t count) {
-    QString text;
-    text.reserve(static_cast<qsizetype>(count));
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t b = bytes[i];
-        text.append(b >= 0x20 && b < 0x7F ? QChar(b) : QChar(kUnreadable));
-    }
-    return text;
+// A received sentence as the memo shows it (app/Sentencetext.h).
+QString DisplayText(std::string_view sentence) {
+    return QString::fromStdString(SentenceDisplayText(sentence));
 }
 
 QString ShortName(const QString& path) {
@@ -193,24 +184,22 @@ void TFormMain::HandleBinaryMessage() {
     messageCount = static_cast<std::int32_t>(static_cast<std::uint32_t>(messageCount) + 1u);
     const std::uint8_t* frame = DiagFramer.GetMsg();
     const std::uint8_t id = frame[kFrameIdOffset];
-    AddMemoLine(QStringLiteral("Proprietary ID ") + QString::number(id));
+    AddMemoLine(QString::fromStdString(FrameDisplayText(id)));
     lastMessageId = id;
     FlushMemoLines(); // the recipient may open a window; the memo is up to date by then
     DispatchMsg(frame, DiagFramer.GetMsgLen());
 }
 
 void TFormMain::HandleTextLine() {
-    const std::uint8_t* line = LineFramer.GetMsg();
-    const std::size_t length = LineFramer.GetMsgLen();
-    if (length < 3 || line[0] != '$' || line[1] != 'G' || line[2] != 'P')
+    std::string_view sentence;
+    if (!ReceivedSentence(LineFramer.GetMsg(), LineFramer.GetMsgLen(), sentence))
         return;
     messageCount = static_cast<std::int32_t>(static_cast<std::uint32_t>(messageCount) + 1u);
-    const std::size_t textLength = length >= 2 ? length - 2 : 0; // without its CR LF
-    AddMemoLine(DisplayText(line, textLength));
+    AddMemoLine(DisplayText(sentence));
     if (loggingOn)
-        WriteLogLine(std::string_view(reinterpret_cast<const char*>(line), textLength));
+        WriteLogLine(sentence);
     if (FormStatus != nullptr)
-        FormStatus->AddSentence(line, length);
+        FormStatus->AddSentence(LineFramer.GetMsg(), LineFramer.GetMsgLen());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -220,9 +209,7 @@ void TFormMain::WriteLogLine(std::string_view text) {
     if (logFile == nullptr)
         return;
     errno = 0;
-    const bool written = std::fwrite(text.data(), 1, text.size(), logFile) == text.size() &&
-                         std::fwrite("\r\n", 1, 2, logFile) == 2 && std::fflush(logFile) == 0;
-    if (!written)
+    if (!WriteSentenceLog(logFile, text))
         LoggingFailed(QStringLiteral("Error writing log file "), errno);
 }
 

@@ -53,6 +53,32 @@ const std::vector<CommandSpec> kCommands = {
       {"--freq", "default|MHZ", "the default correction frequency, or an alternate one in MHz"},
       {"--new-baud", "RATE", "the receiver's new baud rate: 4800, 9600, 19200 or 38400"}},
      nullptr, RunSet},
+    {"load", "[--follow]", "load new software into the receiver",
+     "Loads the software file FILE (.gst) into the receiver as the Load Software window "
+     "does. The whole file is read and checked first; a name without .gst (\"Invalid File "
+     "Type\") or a file that cannot be sent as it stands is refused (\"Error opening file\") before a byte goes out. The receiver's "
+     "loader is woken and the file sent record by record at 19200 baud, a record that is "
+     "not acknowledged sent once more; then the port returns to its rate. On a terminal a "
+     "progress line shows the records sent of the total, percent, records per second, time "
+     "elapsed and time left; the status texts are lines above it. Exits 0 after "
+     "\"Finished\" and \"Checking GPS Engine\", 1 otherwise. Ctrl-C cancels the load "
+     "(\"Cancelled\"): the receiver may then need a new load.",
+     {{"--follow", nullptr,
+       "then follow the GPS engine taking the software in (\"Downloading to GPS Engine\", "
+       "\"Cycle Power Now\"), ask for the receiver's power to be cycled and Enter pressed, "
+       "and end with \"Done\" and the new software version; exit 1 on \"Failed GPS Engine "
+       "download\""}},
+     "FILE", RunLoad},
+    {"monitor", "[--log FILE] [--duration SECONDS]", "show and log what the receiver sends",
+     "Shows what the receiver sends as the main window's monitor does: each of its NMEA "
+     "sentences ($GP...) as \"HH:MM:SS: \" and the sentence, a byte that is not printable "
+     "shown as U+FFFD, and each binary message as \"HH:MM:SS: Proprietary ID n\". With --log "
+     "it also writes the main window's log: every sentence's bytes as received, each ended "
+     "by CR LF. Runs until Ctrl-C or the end of --duration, then exits 0; exits 1 when the "
+     "device goes away.",
+     {{"--log", "FILE", "write the sentences to FILE (created, or emptied when it exists)"},
+      {"--duration", "SECONDS", "stop after this many seconds"}},
+     nullptr, RunMonitor},
 };
 
 const CommandSpec* FindCommand(std::string_view name) {
@@ -119,7 +145,7 @@ void PrintOptions(std::ostream& out, const std::vector<OptionSpec>& options) {
 
 void PrintOverview(std::ostream& out) {
     out << "Usage: " << kProgram << " [--port DEVICE|auto] [--baud RATE] COMMAND [options]\n"
-        << "Finds, reads and configures a Kestrane GPS receiver on a serial port.\n\n"
+        << "Finds, reads, configures, loads and logs a Kestrane GPS receiver.\n\n"
         << "Commands:\n";
     for (const CommandSpec& c : kCommands) {
         std::string left = std::string("  ") + c.name;

@@ -1,8 +1,9 @@
 #pragma once
 // kestrane-cli: the receiver utility's work from the command line, for scripts and for
 // machines without a display. The same core as the windows: the serial port, the port
-// manager's framers, the device list, the automatic search and Receiver Setup's reading
-// and applying of settings.
+// manager's framers, the device list, the automatic search, Receiver Setup's reading
+// and applying of settings, the loading sequence and after-load dialogue, and the main
+// window's monitor text and log rule.
 //
 //   kestrane-cli [--port DEVICE|auto] [--baud RATE] COMMAND [options] [operand]
 //
@@ -77,3 +78,5 @@ int RunPorts(Invocation& inv);
 int RunFind(Invocation& inv);
 int RunInfo(Invocation& inv);
 int RunSet(Invocation& inv);
+int RunMonitor(Invocation& inv);
+int RunLoad(Invocation& inv);

@@ -100,7 +100,7 @@ TEST_F(CliTest, UsageErrorsExitTwoNameTheBadArgumentAndSendNothing) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     const CliResult overview = Run({"--help"}, {});
     EXPECT_EQ(overview.status, 0);
-    for (const char* command : {"ports", "find", "info", "set"})
+    for (const char* command : {"ports", "find", "info", "set", "load", "monitor"})
         EXPECT_NE(overview.out.find(std::string("  ") + command + " "), std::string::npos);
 }
 

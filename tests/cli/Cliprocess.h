@@ -2,8 +2,13 @@
 // Runs kestrane-cli as a subprocess, as a script would: its standard output and standard
 // error kept apart, the device list made of the test's own devices (KESTRANE_EXTRA_PORTS
 // over an empty sysfs tree, never the machine's serial ports), and its exit status.
+// While it runs, `during` (if given) is called every 100 ms or so and whenever it has
+// written something, with its process id and what it has written so far, so a test can
+// feed its device or interrupt it. Its standard input is `input` when given, else
+// /dev/null.
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,7 +50,9 @@ private:
 inline CliResult RunCliProgram(const std::vector<std::string>& args,
                                const std::vector<std::string>& devices,
                                const std::string& sysfs,
-                               std::chrono::seconds timeout = std::chrono::seconds(60)) {
+                               std::chrono::seconds timeout = std::chrono::seconds(60),
+                               const std::function<void(pid_t, const CliResult&)>& during = {},
+                               int input = -1) {
     CliResult result;
     std::string extra;
     for (const std::string& d : devices)
@@ -80,7 +87,13 @@ inline CliResult RunCliProgram(const std::vector<std::string>& args,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (input >= 0)
+        posix_spawn_file_actions_adddup2(&actions, input, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    // Nothing else of the test's: a pseudo-terminal's master side held by the program too
+    // would keep its line from ever hanging up.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     pid_t pid = -1;
     const int spawned =
         posix_spawn(&pid, KESTRANE_CLI_PROGRAM, &actions, nullptr, argv.data(), envp.data());
@@ -93,7 +106,10 @@ inline CliResult RunCliProgram(const std::vector<std::string>& args,
     std::string* texts[2] = {&result.out, &result.err};
     int open = spawned == 0 ? 2 : 0;
     while (open > 0 && std::chrono::steady_clock::now() < deadline) {
-        if (poll(fds, 2, 100) <= 0)
+        const int ready = poll(fds, 2, 100);
+        if (during)
+            during(pid, result);
+        if (ready <= 0)
             continue;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0)

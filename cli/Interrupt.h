@@ -1,0 +1,9 @@
+#pragma once
+// Ctrl-C for the commands that run until stopped (monitor) or that must end cleanly when
+// stopped (load): SIGINT then only sets a flag, which the command reads between ticks, so
+// it can put things right (close the log, restore the port's rate) before it exits.
+
+// From now on SIGINT sets the flag instead of ending the program.
+void CatchInterrupt();
+// SIGINT has arrived since CatchInterrupt.
+bool Interrupted();

@@ -1,0 +1,371 @@
+// kestrane-cli load: the Load Software window's load and after-load dialogue on the
+// command line, through the same loading sequence and after-load decisions.
+
+#include "cli/Cli.h"
+#include "cli/Interrupt.h"
+
+#include "loader/Afterload.h"
+#include "loader/Loadsequence.h"
+#include "proto/Memoutils.h"
+#include "proto/Port.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <thread>
+
+#include <unistd.h>
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// The window's load timer: one tick a millisecond.
+constexpr std::chrono::milliseconds kLoadTick{1};
+// The progress bar is redrawn this often on a terminal.
+constexpr std::chrono::milliseconds kRedraw{200};
+constexpr int kBarWidth = 24;
+// How long the engine may take to take in the software, and the receiver to report once
+// its power has been cycled (the status is asked for again every few seconds).
+constexpr std::chrono::minutes kEngineWait{5};
+constexpr std::chrono::seconds kConfirmWait{60};
+constexpr std::chrono::seconds kConfirmRequestEvery{5};
+
+const char* const kSendingRecord = "Sending Record";
+const char* const kCancelWarning =
+    "Cancelling the load: the receiver may need a new load before it works again.";
+
+std::string Clock2(std::int64_t seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld", static_cast<long long>(seconds / 60),
+                  static_cast<long long>(seconds % 60));
+    return text;
+}
+
+// The status texts and the progress, on standard output: on a terminal one progress
+// line redrawn in place with the status texts above it (but for the record-by-record
+// "Sending Record n", which the progress line shows); otherwise every status text as a
+// plain line.
+class LoadDisplay {
+public:
+    LoadDisplay(std::ostream& out, bool terminal) : out_(out), terminal_(terminal) {}
+
+    void Status(const std::string& text) {
+        if (terminal_ && text.rfind(kSendingRecord, 0) == 0) {
+            return; // the progress line shows it
+        }
+        ClearBar();
+        out_ << text << std::endl;
+        DrawBar();
+    }
+
+    // The load starts now.
+    void Begin() { start_ = SteadyClock::now(); }
+
+    void Progress(std::int32_t step, std::size_t total) {
+        if (!terminal_ || complete_ || step <= 0 || total == 0) {
+            return;
+        }
+        const auto now = SteadyClock::now();
+        if (firstRecord_ == SteadyClock::time_point()) {
+            firstRecord_ = now;
+        }
+        const auto sent = std::min(static_cast<std::size_t>(step), total);
+        if (sent != sent_ && (now - drawn_ >= kRedraw || sent == total)) {
+            sent_ = sent;
+            drawn_ = now;
+            bar_ = BarText(sent, total, now);
+            DrawBar();
+            if (sent == total) {
+                // The last record has gone: the bar stays as a line above what follows.
+                out_ << std::endl;
+                bar_.clear();
+                complete_ = true;
+            }
+        }
+    }
+
+    void End() {
+        ClearBar();
+        bar_.clear();
+    }
+
+private:
+    std::string ProgressText(std::size_t sent, std::size_t total, SteadyClock::time_point now) {
+        const double elapsed = std::chrono::duration<double>(now - start_).count();
+        const double sending = std::chrono::duration<double>(now - firstRecord_).count();
+        // The rate from the first record on: the commands before it take seconds.
+        const double rate = sending > 0 ? static_cast<double>(sent - 1) / sending : 0.0;
+        const std::string left =
+            rate > 0 ? Clock2(static_cast<std::int64_t>(static_cast<double>(total - sent) / rate))
+                     : std::string("--:--");
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "%zu of %zu records %3zu%%  %.1f records/s  %s elapsed  %s left", sent,
+                      total, sent * 100 / total, rate,
+                      Clock2(static_cast<std::int64_t>(elapsed)).c_str(), left.c_str());
+        return text;
+    }
+    std::string BarText(std::size_t sent, std::size_t total, SteadyClock::time_point now) {
+        const std::size_t filled = sent * kBarWidth / total;
+        return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] " +
+               ProgressText(sent, total, now);
+    }
+    void DrawBar() {
+        if (terminal_ && !bar_.empty()) {
+            out_ << "\r" << bar_ << "\x1b[K" << std::flush;
+        }
+    }
+    void ClearBar() {
+        if (terminal_ && !bar_.empty()) {
+            out_ << "\r\x1b[K";
+        }
+    }
+
+    std::ostream& out_;
+    bool terminal_;
+    std::string bar_;
+    std::size_t sent_ = 0;
+    bool complete_ = false;
+    SteadyClock::time_point start_ = SteadyClock::now();
+    SteadyClock::time_point firstRecord_{};
+    SteadyClock::time_point drawn_{};
+};
+
+// The receiver's traffic while no load runs; every Configuration report goes on to the
+// after-load dialogue.
+class ReportSink : public Traffic {
+public:
+    explicit ReportSink(std::function<void(const ConfigurationReport&)> onReport)
+        : onReport_(std::move(onReport)) {}
+    void OnFrame(const std::uint8_t* frame, int length) override {
+        Traffic::OnFrame(frame, length);
+        ConfigurationReport report;
+        if (ReadConfigurationReport(frame, length, report)) {
+            onReport_(report);
+        }
+    }
+
+private:
+    std::function<void(const ConfigurationReport&)> onReport_;
+};
+
+class Loader {
+public:
+    Loader(Invocation& inv)
+        : inv_(inv), display_(inv.out, isatty(STDOUT_FILENO) == 1), sequence_(CommPort, SystemClock()),
+          sink_([this](const ConfigurationReport& r) { OnReport(r); }) {
+        LoadSequence::Hooks hooks;
+        hooks.ShowStatus = [this](const char* text) { display_.Status(text); };
+        hooks.ReopenPort = [this](std::uint32_t rate) { ReopenPort(rate); };
+        hooks.EndLoad = [this] { EndLoad(); };
+        sequence_.SetHooks(hooks);
+    }
+
+    int Run() {
+        const std::string& file = inv_.operand;
+        // As the window's file choice: only a software file's name is taken.
+        std::string lower = file;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (lower.find(".gst") == std::string::npos) {
+            inv_.err << "Invalid File Type: " << file << std::endl;
+            return kExitFailed;
+        }
+        // The whole file is read and checked before the port is even opened.
+        if (!sequence_.OpenSoftwareFile(file)) {
+            inv_.err << "Cannot load " << file << std::endl;
+            return kExitFailed;
+        }
+        const std::size_t total = sequence_.RecordCount();
+        if (!OpenConnection(inv_.port, sink_, inv_.err)) {
+            return kExitFailed;
+        }
+        CatchInterrupt();
+
+        // As the window is shown: the receiver's outputs, so the end of the load can put
+        // them back. A receiver left without working software may answer only its loader.
+        afterLoad_.Restart();
+        RequestStatus();
+        const TickEnd asked = RunTicks(sink_, [this] { return reportSeen_ || Interrupted(); },
+                                       kReportWait);
+        if (asked == TickEnd::DeviceGone) {
+            inv_.err << "The device " << PortDeviceName << " went away." << std::endl;
+            return kExitFailed;
+        }
+        if (Interrupted()) {
+            return kExitFailed; // nothing has gone to the loader yet
+        }
+        if (reportSeen_) {
+            inv_.err << "Software version " << SoftwareVersionText(lastReport_) << std::endl;
+        } else {
+            inv_.err << "No Configuration report: the receiver's outputs will not be put back "
+                        "after the load."
+                     << std::endl;
+        }
+
+        inv_.err << "Loading " << file << " (" << total << " records) to " << PortDeviceName
+                 << "; do not switch the receiver off." << std::endl;
+        afterLoad_.LoadStarting();
+        loadActive_ = true;
+        display_.Begin();
+        sequence_.Start(static_cast<std::uint32_t>(PortBaudRate));
+        auto next = SteadyClock::now();
+        while (loadActive_) {
+            if (Interrupted()) {
+                display_.End();
+                inv_.err << kCancelWarning << std::endl;
+                display_.Status("Cancelled");
+                EndLoad();
+                break;
+            }
+            sequence_.TimerTimer();
+            display_.Progress(sequence_.CurrentStep(), total);
+            next += kLoadTick;
+            std::this_thread::sleep_until(next);
+            if (SteadyClock::now() - next > kRedraw) {
+                next = SteadyClock::now(); // a blocking wait: no ticks to catch up on
+            }
+        }
+        display_.End();
+
+        if (outcome_ != LoadOutcome::Completed) {
+            // The answer to the request the end of the load made puts the outputs back.
+            if (CommPort.IsOpen()) {
+                RunTicks(sink_, [this] { return !afterLoad_.RestorePending(); }, kReportWait);
+            }
+            return kExitFailed;
+        }
+        if (!inv_.Has("--follow")) {
+            inv_.err << "The GPS engine now takes the software in; cycle the receiver's power "
+                        "when its engine status is 3 ('info' shows it)."
+                     << std::endl;
+            return kExitOk;
+        }
+        return Follow();
+    }
+
+private:
+    int Follow() {
+        // The engine's progress comes in the Configuration reports, SYS being on.
+        TickEnd end = RunTicks(
+            sink_, [this] { return shown_ == "Cycle Power Now" || engineFailed_ || Interrupted(); },
+            kEngineWait);
+        if (end == TickEnd::Done && !engineFailed_ && !Interrupted()) {
+            inv_.err << "Cycle the receiver's power, then press Enter." << std::endl;
+            std::string answer;
+            if (!std::getline(std::cin, answer) || Interrupted()) {
+                inv_.err << "No power cycle confirmed." << std::endl;
+                return kExitFailed;
+            }
+            // As Request pressed once the receiver, powered again, reports itself idle
+            // (the report that says so comes by itself, or answers a request).
+            bool pressed = false;
+            auto asked = SteadyClock::now();
+            RequestStatus();
+            end = RunTicks(
+                sink_, [this] { return done_ || engineFailed_ || Interrupted(); }, kConfirmWait,
+                true, [&] {
+                    if (!pressed && afterLoad_.PowerCyclePending()) {
+                        afterLoad_.RequestPressed();
+                        pressed = true;
+                        RequestStatus();
+                        asked = SteadyClock::now();
+                    } else if (SteadyClock::now() - asked >= kConfirmRequestEvery) {
+                        RequestStatus();
+                        asked = SteadyClock::now();
+                    }
+                });
+        }
+        if (end == TickEnd::DeviceGone) {
+            inv_.err << "The device " << PortDeviceName << " went away." << std::endl;
+            return kExitFailed;
+        }
+        if (done_) {
+            inv_.out << "Software version " << SoftwareVersionText(lastReport_) << std::endl;
+            return kExitOk;
+        }
+        if (!engineFailed_) {
+            inv_.err << "The GPS engine did not report in time." << std::endl;
+        }
+        return kExitFailed;
+    }
+
+    void RequestStatus() {
+        std::uint8_t frame[kRequestMsgLen + 1];
+        CommPort.Write(frame, BuildRequestMsg(kMsgConfigReport, frame));
+    }
+
+    void WriteOutputs(const OutputConfiguration& outputs) {
+        if (!outputs.send) {
+            return;
+        }
+        std::uint8_t frame[kPortConfigMsgLen];
+        CommPort.Write(frame, BuildPortConfigMsg(0, outputs.binaryFlags, outputs.nmeaFlags,
+                                                 static_cast<std::uint32_t>(PortBaudRate), frame));
+    }
+
+    void ReopenPort(std::uint32_t rate) {
+        CommPort.Close();
+        if (!CommPort.Open(PortDeviceName.c_str(), rate, 0)) {
+            display_.Status("Error Changing Baud Rate");
+        }
+    }
+
+    // The window's end of a load: the port back at its rate, the outputs back with SYS
+    // on, and the engine's status asked for.
+    void EndLoad() {
+        if (!loadActive_) {
+            return;
+        }
+        loadActive_ = false;
+        const std::uint32_t saved = sequence_.SavedRate();
+        const bool lineGone = sequence_.LineGone();
+        sequence_.Finish();
+        outcome_ = sequence_.Outcome();
+        if (lineGone) {
+            CommPort.Close();
+            inv_.err << "The device " << PortDeviceName << " went away." << std::endl;
+        } else if (saved != LoadSequence::kLoaderBaudRate) {
+            ReopenPort(saved);
+        }
+        WriteOutputs(afterLoad_.LoadEnded(outcome_));
+        RequestStatus();
+    }
+
+    void OnReport(const ConfigurationReport& report) {
+        reportSeen_ = true;
+        lastReport_ = report;
+        const ReportReaction reaction = afterLoad_.OnReport(report);
+        if (reaction.status != nullptr) {
+            const std::string status = reaction.status;
+            if (status != shown_) {
+                display_.Status(status);
+                shown_ = status;
+            }
+            engineFailed_ = status == "Failed GPS Engine download";
+            done_ = status == "Done";
+        }
+        WriteOutputs(reaction.outputs);
+    }
+
+    Invocation& inv_;
+    LoadDisplay display_;
+    LoadSequence sequence_;
+    AfterLoadDialogue afterLoad_;
+    ReportSink sink_;
+    bool loadActive_ = false;
+    LoadOutcome outcome_ = LoadOutcome::None;
+    bool reportSeen_ = false;
+    ConfigurationReport lastReport_{};
+    std::string shown_;
+    bool engineFailed_ = false;
+    bool done_ = false;
+};
+
+} // namespace
+
+int RunLoad(Invocation& inv) {
+    Loader loader(inv);
+    return loader.Run();
+}
