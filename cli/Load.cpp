@@ -5,6 +5,7 @@
 #include "cli/Interrupt.h"
 
 #include "loader/Afterload.h"
+#include "loader/Loadend.h"
 #include "loader/Loadsequence.h"
 #include "proto/Memoutils.h"
 #include "proto/Port.h"
@@ -291,23 +292,14 @@ private:
         return kExitFailed;
     }
 
-    void RequestStatus() {
-        std::uint8_t frame[kRequestMsgLen + 1];
-        CommPort.Write(frame, BuildRequestMsg(kMsgConfigReport, frame));
-    }
+    void RequestStatus() { RequestConfigurationReport(CommPort); }
 
     void WriteOutputs(const OutputConfiguration& outputs) {
-        if (!outputs.send) {
-            return;
-        }
-        std::uint8_t frame[kPortConfigMsgLen];
-        CommPort.Write(frame, BuildPortConfigMsg(0, outputs.binaryFlags, outputs.nmeaFlags,
-                                                 static_cast<std::uint32_t>(PortBaudRate), frame));
+        WriteOutputConfiguration(CommPort, outputs, static_cast<std::uint32_t>(PortBaudRate));
     }
 
     void ReopenPort(std::uint32_t rate) {
-        CommPort.Close();
-        if (!CommPort.Open(PortDeviceName.c_str(), rate, 0)) {
+        if (!ReopenLoadPort(CommPort, PortDeviceName, rate)) {
             display_.Status("Error Changing Baud Rate");
         }
     }
@@ -323,14 +315,19 @@ private:
         const bool lineGone = sequence_.LineGone();
         sequence_.Finish();
         outcome_ = sequence_.Outcome();
-        if (lineGone) {
-            CommPort.Close();
+        switch (RestoreLoadPort(CommPort, PortDeviceName, saved, lineGone)) {
+        case LoadPortEnd::Closed:
             inv_.err << "The device " << PortDeviceName << " went away." << std::endl;
-        } else if (saved != LoadSequence::kLoaderBaudRate) {
-            ReopenPort(saved);
+            break;
+        case LoadPortEnd::ReopenFailed:
+            display_.Status("Error Changing Baud Rate");
+            break;
+        case LoadPortEnd::Unchanged:
+        case LoadPortEnd::Reopened:
+            break;
         }
-        WriteOutputs(afterLoad_.LoadEnded(outcome_));
-        RequestStatus();
+        SendEndOfLoadFrames(CommPort, afterLoad_.LoadEnded(outcome_),
+                            static_cast<std::uint32_t>(PortBaudRate));
     }
 
     void OnReport(const ConfigurationReport& report) {

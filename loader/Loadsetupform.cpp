@@ -1,4 +1,5 @@
 #include "loader/Loadsetupform.h"
+#include "loader/Loadend.h"
 
 #include "ui_Loadsetupform.h"
 
@@ -29,11 +30,6 @@ namespace {
 
 constexpr int kRestIntervalMs = 1000;
 constexpr int kLoadIntervalMs = 1;
-
-// Writes a whole frame to the program's port; a closed port takes nothing, unnoticed.
-void WriteFrame(const std::uint8_t* frame, std::uint8_t length) {
-    CommPort.Write(frame, length);
-}
 
 } // namespace
 
@@ -118,27 +114,21 @@ QString TFormLoadSetup::VersionText() const {
 }
 
 void TFormLoadSetup::RequestStatus() {
-    std::uint8_t frame[kRequestMsgLen + 1];
-    WriteFrame(frame, BuildRequestMsg(kMsgConfigReport, frame));
+    RequestConfigurationReport(CommPort);
 }
 
 void TFormLoadSetup::WriteOutputs(const OutputConfiguration& outputs) {
-    if (!outputs.send) {
-        return;
-    }
-    std::uint8_t frame[kPortConfigMsgLen];
-    const std::uint32_t rate = FormPort != nullptr ? FormPort->BaudRate : PortBaudRate;
-    WriteFrame(frame, BuildPortConfigMsg(0, outputs.binaryFlags, outputs.nmeaFlags, rate, frame));
+    WriteOutputConfiguration(CommPort, outputs, OutputsRate());
+}
+
+std::uint32_t TFormLoadSetup::OutputsRate() const {
+    return FormPort != nullptr ? FormPort->BaudRate : static_cast<std::uint32_t>(PortBaudRate);
 }
 
 void TFormLoadSetup::ReopenPort(std::uint32_t baudRate) {
-    if (CommPort.IsOpen()) {
-        CommPort.Close();
-    }
     // The device that is open, not the one last selected in the Open Port dialog: a
     // search may have found the receiver on another.
-    const std::string device = PortDeviceName;
-    if (!CommPort.Open(device.c_str(), baudRate, 0)) {
+    if (!ReopenLoadPort(CommPort, PortDeviceName, baudRate)) {
         ShowStatus(QStringLiteral("Error Changing Baud Rate"));
     }
 }
@@ -231,18 +221,15 @@ void TFormLoadSetup::EndLoad() {
     SetMainWindowEnabled(true);
     SetStayOnTop(false);
 
-    if (lineGone) {
-        // The device has gone: nothing to reopen, and the port is shown closed.
-        CommPort.Close();
-    } else if (savedBaudRate != LoadSequence::kLoaderBaudRate) {
-        ReopenPort(savedBaudRate);
+    // The device may have gone: nothing is reopened then, and the port is shown closed.
+    if (RestoreLoadPort(CommPort, PortDeviceName, savedBaudRate, lineGone) ==
+        LoadPortEnd::ReopenFailed) {
+        ShowStatus(QStringLiteral("Error Changing Baud Rate"));
     }
     // The main window's port panel shows whether the port is open again.
     NotifyPortChanged();
-
     // Outputs back with SYS on in addition, so the engine's status keeps coming.
-    WriteOutputs(afterLoad_.LoadEnded(sequence_.Outcome()));
-    RequestStatus();
+    SendEndOfLoadFrames(CommPort, afterLoad_.LoadEnded(sequence_.Outcome()), OutputsRate());
 }
 
 void TFormLoadSetup::OnConfigurationReport(const std::uint8_t* frame, int len) {

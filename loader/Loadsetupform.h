@@ -63,6 +63,8 @@ public:
     // Closes the port if open and opens the device in use (PortDeviceName) at baudRate.
     // A failure shows "Error Changing Baud Rate"; a running load goes on regardless.
     void ReopenPort(std::uint32_t baudRate);
+    // The rate that Output configurations carry: the Open Port dialog's.
+    std::uint32_t OutputsRate() const;
     // The common end of every load; does nothing when no load runs.
     void EndLoad();
     // Report handler reached through the Receiver Setup dialog; acts on id 4 only.
