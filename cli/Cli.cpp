@@ -8,7 +8,7 @@ namespace {
 
 constexpr const char* kProgram = "kestrane-cli";
 
-const std::vector<OptionSpec> kCommonOptions = {
+const std::vector<OptionInfo> kCommonOptions = {
     {"--port", "DEVICE|auto",
      "the receiver's serial device, or auto to search every device first (default: the "
      "first device listed by 'ports')"},
@@ -18,7 +18,7 @@ const std::vector<OptionSpec> kCommonOptions = {
     {"--help", nullptr, "describe the program, or the command named with it"},
 };
 
-const std::vector<CommandSpec> kCommands = {
+const std::vector<CommandInfo> kCommands = {
     {"ports", "", "list the serial devices",
      "Lists the serial devices, one a line, in the order the Open Port window offers them.",
      {}, nullptr, RunPorts},
@@ -81,8 +81,8 @@ const std::vector<CommandSpec> kCommands = {
      nullptr, RunMonitor},
 };
 
-const CommandSpec* FindCommand(std::string_view name) {
-    for (const CommandSpec& c : kCommands) {
+const CommandInfo* FindCommand(std::string_view name) {
+    for (const CommandInfo& c : kCommands) {
         if (name == c.name) {
             return &c;
         }
@@ -90,8 +90,8 @@ const CommandSpec* FindCommand(std::string_view name) {
     return nullptr;
 }
 
-const OptionSpec* FindOption(const std::vector<OptionSpec>& options, std::string_view name) {
-    for (const OptionSpec& o : options) {
+const OptionInfo* FindOption(const std::vector<OptionInfo>& options, std::string_view name) {
+    for (const OptionInfo& o : options) {
         if (name == o.name) {
             return &o;
         }
@@ -127,8 +127,8 @@ void Wrap(std::ostream& out, std::string_view text, std::size_t column, std::siz
     out << "\n";
 }
 
-void PrintOptions(std::ostream& out, const std::vector<OptionSpec>& options) {
-    for (const OptionSpec& o : options) {
+void PrintOptions(std::ostream& out, const std::vector<OptionInfo>& options) {
+    for (const OptionInfo& o : options) {
         std::string left = std::string("  ") + o.name;
         if (o.value != nullptr) {
             left += std::string(" ") + o.value;
@@ -147,7 +147,7 @@ void PrintOverview(std::ostream& out) {
     out << "Usage: " << kProgram << " [--port DEVICE|auto] [--baud RATE] COMMAND [options]\n"
         << "Finds, reads, configures, loads and logs a Kestrane GPS receiver.\n\n"
         << "Commands:\n";
-    for (const CommandSpec& c : kCommands) {
+    for (const CommandInfo& c : kCommands) {
         std::string left = std::string("  ") + c.name;
         out << left << std::string(left.size() < 12 ? 12 - left.size() : 1, ' ') << c.summary
             << "\n";
@@ -158,7 +158,7 @@ void PrintOverview(std::ostream& out) {
         << "Exit status: 0 success, 1 the operation failed, 2 usage error.\n";
 }
 
-void PrintCommandHelp(std::ostream& out, const CommandSpec& c) {
+void PrintCommandHelp(std::ostream& out, const CommandInfo& c) {
     std::string usage = std::string("Usage: ") + kProgram + " [--port DEVICE|auto] [--baud RATE] " +
                         c.name;
     if (*c.synopsis != '\0') {
@@ -189,7 +189,7 @@ bool ParseBaud(const std::string& text, std::uint32_t& rate) {
     return false;
 }
 
-const std::vector<CommandSpec>& Commands() {
+const std::vector<CommandInfo>& Commands() {
     return kCommands;
 }
 
@@ -200,7 +200,7 @@ int Invocation::Usage(const std::string& message) const {
 }
 
 int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
-    const CommandSpec* command = nullptr;
+    const CommandInfo* command = nullptr;
     const auto usage = [&err, &command](const std::string& message) {
         err << kProgram << ": " << message << "\n"
             << "Try '" << kProgram << (command != nullptr ? std::string(" ") + command->name : "")
@@ -224,16 +224,16 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
         if (!onlyOperands && arg.size() > 1 && arg[0] == '-') {
             const std::size_t eq = arg.find('=');
             const std::string name = arg.substr(0, eq);
-            const OptionSpec* spec = FindOption(kCommonOptions, name);
-            if (spec == nullptr && command != nullptr) {
-                spec = FindOption(command->options, name);
+            const OptionInfo* option = FindOption(kCommonOptions, name);
+            if (option == nullptr && command != nullptr) {
+                option = FindOption(command->options, name);
             }
-            if (spec == nullptr) {
+            if (option == nullptr) {
                 return usage("unknown option '" + name + "'" +
                              (command != nullptr ? std::string(" for ") + command->name : ""));
             }
             std::string value;
-            if (spec->value == nullptr) {
+            if (option->value == nullptr) {
                 if (eq != std::string::npos) {
                     return usage("option '" + name + "' takes no value");
                 }
@@ -242,7 +242,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
             } else if (i + 1 < argc) {
                 value = argv[++i];
             } else {
-                return usage("option '" + name + "' needs a value (" + spec->value + ")");
+                return usage("option '" + name + "' needs a value (" + option->value + ")");
             }
             if (name == "--help") {
                 help = true;

@@ -29,7 +29,7 @@ enum ExitStatus : int {
     kExitUsage = 2,
 };
 
-struct OptionSpec {
+struct OptionInfo {
     const char* name;  // "--json"
     const char* value; // placeholder of its value ("DEVICE"), or nullptr for a flag
     const char* help;
@@ -37,19 +37,19 @@ struct OptionSpec {
 
 struct Invocation;
 
-struct CommandSpec {
+struct CommandInfo {
     const char* name;
     const char* synopsis; // what follows the command's name in its usage line
     const char* summary;  // one line for the overview
     const char* help;     // the description for COMMAND --help
-    std::vector<OptionSpec> options;
+    std::vector<OptionInfo> options;
     const char* operand; // name of its one operand ("FILE"), or nullptr for none
     int (*run)(Invocation& inv);
 };
 
 // A parsed command line.
 struct Invocation {
-    const CommandSpec& command;
+    const CommandInfo& command;
     std::ostream& out;
     std::ostream& err;
     PortChoice port;
@@ -64,7 +64,7 @@ struct Invocation {
 };
 
 // The command table, in the order the overview lists it.
-const std::vector<CommandSpec>& Commands();
+const std::vector<CommandInfo>& Commands();
 
 // Runs the program on its arguments (argv[0] is the program's name) and returns the
 // exit status.
