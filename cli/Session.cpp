@@ -1,6 +1,7 @@
 #include "cli/Session.h"
 
 #include "app/Clock.h"
+#include "app/Sentencetext.h"
 #include "connect/Opennote.h"
 #include "connect/Portsearch.h"
 #include "proto/Port.h"
@@ -22,7 +23,8 @@ void Traffic::OnFrame(const std::uint8_t* frame, int length) {
 }
 
 void Traffic::OnLine(const std::uint8_t* line, int length) {
-    if (length >= 3 && line[0] == '$' && line[1] == 'G' && line[2] == 'P') {
+    std::string_view sentence;
+    if (ReceivedSentence(line, static_cast<std::size_t>(length), sentence)) {
         messageCount = static_cast<std::int32_t>(static_cast<std::uint32_t>(messageCount) + 1u);
     }
 }
