@@ -11,6 +11,13 @@
 
 #include <chrono>
 #include <cstdint>
+#ifdef _WIN32
+#include <memory>
+
+// The Win32 side's device handle, overlapped records and settings, kept out of this
+// header so that no unit including it sees the system's headers.
+struct Win32Port;
+#endif
 
 class SerialPort {
 public:
@@ -21,8 +28,10 @@ public:
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // deviceName is a path such as /dev/ttyUSB0. parity: 1 odd, 3 even, anything else none.
-    // Refuses (false, nothing changed) while the port is open.
+    // deviceName: on Windows the name the system lists (COM1, COM12), on POSIX systems a
+    // path such as /dev/ttyUSB0. parity: 1 odd, 3 even, anything else none.
+    // Refuses (false, nothing changed) while the port is open. A device another port
+    // holds, in this process or another, is refused as well.
     bool Open(const char* deviceName, std::uint32_t baudRate, std::uint32_t parity);
     void Close();
     bool IsOpen() const;
@@ -40,19 +49,31 @@ public:
     static std::chrono::milliseconds DrainLimit(std::uint32_t queuedBytes, std::uint32_t rate,
                                                 unsigned bitsPerChar);
     void SetBlocking(bool blocking);
-    // Discards what has been received and not yet read.
+    // Discards what has been received and not yet read; what was written and not yet
+    // sent is kept.
     void Purge();
     // The last Read failed because the line hung up: the device went away (a USB
     // adapter pulled out, the peer of a pseudo-terminal closed). Other failures, and
     // a wait that ran out, leave it false.
     bool HungUp() const { return hungUp_; }
 
+    // The system's code of the last recorded failure (an errno value, or a Win32 error
+    // code on Windows) and its text, on one line.
     std::uint32_t lastError() const { return lastError_; }
     const char* errorText() const { return errorText_; }
 
 private:
     // Keeps err and its system text as the last failure.
     void RecordError(int err);
+#ifdef _WIN32
+    // Writes the time-out set that blocking_ names to the open device; true when there
+    // is none (the next Open writes it).
+    bool ApplyTimeouts();
+    // Releases everything a failed Open had acquired, keeping err as its failure.
+    bool FailOpen(unsigned long err);
+
+    std::unique_ptr<Win32Port> win_;
+#else
     // Releases the device after a failed step of Open, keeping that step's error.
     // exclusive: this Open had already set the terminal's exclusive flag, so it is
     // cleared again; otherwise it is left as it is (another holder may have set it).
@@ -61,6 +82,7 @@ private:
     // The descriptor is always non-blocking; the time-out set is carried out by
     // Read and Write with poll, so it takes effect at once and needs no device call.
     int fd_ = -1;
+#endif
     bool isOpen_ = false;
     bool blocking_ = true;
     bool hungUp_ = false;
