@@ -1,0 +1,288 @@
+// SerialPort on real COM ports. The harness joins two ports to each other (under wine:
+// the two ends of a pseudo-terminal pair), so what is written to one comes out of the
+// other; their names come from KESTRANE_TEST_COM_A and KESTRANE_TEST_COM_B. The test
+// holds B as the receiver's side and puts the port under test on A.
+#include "serial/Serialport.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+
+std::string AsText(const std::uint8_t* bytes, std::uint32_t count) {
+    return std::string(reinterpret_cast<const char*>(bytes), count);
+}
+
+bool WriteText(SerialPort& port, const std::string& text) {
+    return port.Write(reinterpret_cast<const std::uint8_t*>(text.data()),
+                      static_cast<std::uint32_t>(text.size()));
+}
+
+// Reads with either set until want bytes came or timeout passed.
+std::string Collect(SerialPort& port, std::size_t want, std::chrono::milliseconds timeout = 2s) {
+    std::string got;
+    const auto deadline = SteadyClock::now() + timeout;
+    while (got.size() < want && SteadyClock::now() < deadline) {
+        std::uint8_t buffer[4096];
+        std::uint32_t received = 0;
+        const auto room = static_cast<std::uint32_t>(std::min(sizeof buffer, want - got.size()));
+        if (port.Read(buffer, room, received, 50) && received > 0) {
+            got += AsText(buffer, received);
+        } else {
+            std::this_thread::sleep_for(2ms);
+        }
+    }
+    return got;
+}
+
+double MillisecondsSince(SteadyClock::time_point start) {
+    return std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
+}
+
+class SerialPortWin32Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* a = std::getenv("KESTRANE_TEST_COM_A");
+        const char* b = std::getenv("KESTRANE_TEST_COM_B");
+        ASSERT_TRUE(a != nullptr && *a != '\0' && b != nullptr && *b != '\0')
+            << "KESTRANE_TEST_COM_A and KESTRANE_TEST_COM_B must name two COM ports joined "
+               "to each other";
+        portA = a;
+        ASSERT_TRUE(peer.Open(b, 19200, 0)) << b << ": " << peer.errorText();
+        peer.SetBlocking(false);
+    }
+    void Send(const std::string& text) { ASSERT_TRUE(WriteText(peer, text)); }
+
+    std::string portA;
+    SerialPort peer;
+};
+
+TEST_F(SerialPortWin32Test, OpenOfAMissingPortFailsWithTheSystemsReason) {
+    SerialPort port;
+    EXPECT_FALSE(port.Open("COM249", 19200, 0));
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.lastError(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    const std::string text = port.errorText();
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;
+
+    EXPECT_FALSE(port.Open(nullptr, 19200, 0));
+    EXPECT_EQ(port.lastError(), static_cast<std::uint32_t>(ERROR_INVALID_NAME));
+    EXPECT_FALSE(port.Open(std::string(400, 'C').c_str(), 19200, 0));
+    EXPECT_EQ(port.lastError(), static_cast<std::uint32_t>(ERROR_INVALID_NAME));
+
+    EXPECT_TRUE(port.Open(portA.c_str(), 19200, 0)) << port.errorText();
+}
+
+TEST_F(SerialPortWin32Test, OpenWhileOpenIsRefusedAndLeavesTheDeviceWorking) {
+    SerialPort port;
+    ASSERT_TRUE(port.Open(portA.c_str(), 19200, 0));
+    EXPECT_FALSE(port.Open(portA.c_str(), 4800, 0));
+    EXPECT_FALSE(port.Open("COM249", 4800, 0));
+    EXPECT_TRUE(port.IsOpen());
+    ASSERT_TRUE(WriteText(port, "still here"));
+    EXPECT_EQ(Collect(peer, 10), "still here");
+    Send("back");
+    EXPECT_EQ(Collect(port, 4), "back");
+}
+
+// Windows itself refuses a second open of a device held without sharing; wine does not,
+// so there this shows the port's own check of its named events.
+TEST_F(SerialPortWin32Test, AHeldPortCannotBeOpenedAgainUntilClosed) {
+    SerialPort first;
+    SerialPort second;
+    ASSERT_TRUE(first.Open(portA.c_str(), 19200, 0));
+    EXPECT_FALSE(second.Open(portA.c_str(), 19200, 0));
+    EXPECT_EQ(second.lastError(), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(second.IsOpen());
+
+    // The refused open took nothing from the holder: its reads and writes go on.
+    Send("ping");
+    EXPECT_EQ(Collect(first, 4), "ping");
+    ASSERT_TRUE(WriteText(first, "pong"));
+    EXPECT_EQ(Collect(peer, 4), "pong");
+
+    first.Close();
+    EXPECT_TRUE(second.Open(portA.c_str(), 19200, 0)) << second.errorText();
+}
+
+TEST_F(SerialPortWin32Test, NonBlockingReadOfAQuietLineReturnsAtOnce) {
+    SerialPort port;
+    port.SetBlocking(false); // on a closed port: applies to the next Open
+    ASSERT_TRUE(port.Open(portA.c_str(), 19200, 0));
+    std::uint8_t buffer[1024];
+    std::uint32_t received = 99;
+    const auto start = SteadyClock::now();
+    EXPECT_TRUE(port.Read(buffer, sizeof buffer, received, SerialPort::kNoLimit));
+    EXPECT_EQ(received, 0u);
+    EXPECT_LT(MillisecondsSince(start), 500.0);
+
+    // A read never takes more than its capacity; the rest waits for the next read.
+    Send("0123456789");
+    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(port.Read(buffer, 4, received, SerialPort::kNoLimit));
+    EXPECT_EQ(AsText(buffer, received), "0123");
+    EXPECT_EQ(Collect(port, 6), "456789");
+}
+
+TEST_F(SerialPortWin32Test, BlockingReadWaitsForTheFirstByteUpToItsLimitAndEndsAtAGap) {
+    SerialPort port;
+    ASSERT_TRUE(port.Open(portA.c_str(), 19200, 0));
+    std::uint8_t buffer[64];
+    std::uint32_t received = 99;
+
+    auto start = SteadyClock::now();
+    EXPECT_FALSE(port.Read(buffer, sizeof buffer, received, 150));
+    EXPECT_EQ(received, 0u);
+    EXPECT_FALSE(port.HungUp());
+    EXPECT_GE(MillisecondsSince(start), 140.0);
+    EXPECT_LT(MillisecondsSince(start), 2000.0);
+
+    // Bytes that come within the limit end the wait, and a quiet gap ends the read: the
+    // second burst is not waited for, with no limit either.
+    std::thread sender([this] {
+        std::this_thread::sleep_for(100ms);
+        Send("first");
+        std::this_thread::sleep_for(400ms);
+        Send("second");
+    });
+    start = SteadyClock::now();
+    std::string got;
+    while (got.size() < 5 && port.Read(buffer, sizeof buffer, received, SerialPort::kNoLimit)) {
+        got += AsText(buffer, received);
+    }
+    const double firstMs = MillisecondsSince(start);
+    EXPECT_EQ(got, "first");
+    EXPECT_GE(firstMs, 90.0);
+    EXPECT_LT(firstMs, 400.0);
+    EXPECT_EQ(Collect(port, 6), "second");
+    sender.join();
+}
+
+TEST_F(SerialPortWin32Test, WriteDeliversEverythingWithOrWithoutACount) {
+    SerialPort port;
+    ASSERT_TRUE(port.Open(portA.c_str(), 19200, 0));
+    ASSERT_TRUE(WriteText(port, "LOADSTAR\r"));
+    EXPECT_EQ(Collect(peer, 9), "LOADSTAR\r");
+
+    std::vector<std::uint8_t> big(32768);
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    }
+    std::string seen;
+    std::thread reader([&] { seen = Collect(peer, big.size(), 10s); });
+    std::uint32_t written = 0;
+    EXPECT_TRUE(port.Write(big.data(), static_cast<std::uint32_t>(big.size()), &written));
+    reader.join();
+    EXPECT_EQ(written, big.size());
+    EXPECT_TRUE(seen == AsText(big.data(), static_cast<std::uint32_t>(big.size())));
+
+    EXPECT_TRUE(port.Write(big.data(), 0, &written));
+    EXPECT_EQ(written, 0u);
+}
+
+// The peer stops reading until the line is full. A 44-byte command that cannot get out
+// is a failed write within about two seconds with either set, and the port works again
+// once the peer reads.
+TEST_F(SerialPortWin32Test, WriteToAPeerThatStoppedReadingGivesUpWithinTwoSeconds) {
+    SerialPort port;
+    port.SetBlocking(false);
+    ASSERT_TRUE(port.Open(portA.c_str(), 19200, 0));
+    // The line takes smaller writes when it has no room for large ones: full is when it
+    // takes no more whole frames.
+    const std::vector<std::uint8_t> frame(44, 0x24);
+    for (std::uint32_t size : {16384u, 44u}) {
+        const std::vector<std::uint8_t> block(size, 'f');
+        bool full = false;
+        for (int i = 0; i < 20000 && !full; ++i) {
+            full = !port.Write(block.data(), size);
+        }
+        ASSERT_TRUE(full) << size;
+    }
+    for (bool blocking : {false, true}) {
+        port.SetBlocking(blocking);
+        std::uint32_t written = 7;
+        const auto start = SteadyClock::now();
+        EXPECT_FALSE(port.Write(frame.data(), static_cast<std::uint32_t>(frame.size()), &written));
+        EXPECT_EQ(written, 0u);
+        EXPECT_GE(MillisecondsSince(start), 1500.0) << blocking;
+        EXPECT_LT(MillisecondsSince(start), 3000.0) << blocking;
+    }
+    while (Collect(peer, 1u << 20, 300ms).size() > 0) {
+    }
+    ASSERT_TRUE(WriteText(port, "after"));
+    EXPECT_EQ(Collect(peer, 5), "after");
+}
+
+TEST_F(SerialPortWin32Test, SetBaudRateKeepsThePortWorking) {
+    SerialPort port;
+    ASSERT_TRUE(port.Open(portA.c_str(), 19200, 0));
+    // What was written before the change reaches the peer whole and does not hold it up.
+    ASSERT_TRUE(WriteText(port, "LOADSTAR\r"));
+    const auto start = SteadyClock::now();
+    ASSERT_TRUE(port.SetBaudRate(38400)) << port.errorText();
+    EXPECT_LT(MillisecondsSince(start), 1500.0);
+    EXPECT_EQ(Collect(peer, 9), "LOADSTAR\r");
+    for (std::uint32_t rate : {4800u, 9600u, 19200u}) {
+        EXPECT_TRUE(port.SetBaudRate(rate)) << rate << ": " << port.errorText();
+    }
+    EXPECT_TRUE(port.IsOpen());
+    Send("$GPZDA\r\n");
+    EXPECT_EQ(Collect(port, 8), "$GPZDA\r\n");
+}
+
+TEST_F(SerialPortWin32Test, OpenAndPurgeDiscardPendingInputOnly) {
+    SerialPort port;
+    port.SetBlocking(false);
+    ASSERT_TRUE(port.Open(portA.c_str(), 19200, 0));
+    Send("stale");
+    std::this_thread::sleep_for(200ms); // let it reach the port's input buffer
+    // Our own output waiting for the peer is not thrown away.
+    ASSERT_TRUE(WriteText(port, "keep"));
+    port.Purge();
+    EXPECT_EQ(Collect(peer, 4), "keep");
+    Send("fresh");
+    EXPECT_EQ(Collect(port, 5), "fresh");
+
+    // Input left over from before an Open is gone after it.
+    Send("old");
+    std::this_thread::sleep_for(200ms);
+    port.Close();
+    ASSERT_TRUE(port.Open(portA.c_str(), 19200, 0));
+    Send("new");
+    EXPECT_EQ(Collect(port, 3), "new");
+}
+
+TEST_F(SerialPortWin32Test, ClosedPortRefusesIoAndCloseIsHarmless) {
+    SerialPort port;
+    port.Close();
+    std::uint8_t buffer[8] = {};
+    std::uint32_t received = 5;
+    std::uint32_t written = 5;
+    EXPECT_FALSE(port.Read(buffer, sizeof buffer, received, 10));
+    EXPECT_EQ(received, 0u);
+    EXPECT_FALSE(port.Write(buffer, sizeof buffer, &written));
+    EXPECT_EQ(written, 0u);
+    EXPECT_FALSE(port.SetBaudRate(9600));
+    port.Purge();
+
+    ASSERT_TRUE(port.Open(portA.c_str(), 19200, 0));
+    port.Close();
+    port.Close();
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_FALSE(port.Write(buffer, sizeof buffer, &written));
+    EXPECT_TRUE(port.Open(portA.c_str(), 19200, 0)) << port.errorText();
+}
+
+} // namespace
