@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+. scripts/ctest-counts.sh
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
@@ -27,13 +28,7 @@ run_ctest() {
     tee "$log"
   local rc=${PIPESTATUS[0]}
   set -e
-  local line total bad
-  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
-  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
-  bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
-  passed=$((passed + ${total:-0} - ${bad:-0}))
-  failed=$((failed + ${bad:-0}))
-  [ -n "$line" ] || failed=$((failed + 1))
+  count_ctest_log "$log"
   return "$rc"
 }
 

@@ -75,15 +75,7 @@ export KESTRANE_WINE_RECEIVER_PORT=COM5 KESTRANE_WINE_RECEIVER_LINK=$ports/recei
 
 passed=0
 failed=0
-count() {
-  local log=$1 line total bad
-  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
-  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
-  bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
-  passed=$((passed + ${total:-0} - ${bad:-0}))
-  failed=$((failed + ${bad:-0}))
-  [ -n "$line" ] || failed=$((failed + 1))
-}
+. scripts/ctest-counts.sh
 
 status=0
 echo "== Windows tests under wine"
@@ -91,7 +83,7 @@ set +e
 ctest --test-dir "$win" --output-on-failure -j "$(nproc)" 2>&1 | tee "$logs/wine.log"
 [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
 set -e
-count "$logs/wine.log"
+count_ctest_log "$logs/wine.log"
 
 echo "== kestrane-cli.exe against the simulated receiver"
 cmake "$native" -DKESTRANE_WINDOWS_CLI="$KESTRANE_WINDOWS_CLI" >/dev/null
@@ -101,7 +93,7 @@ ctest --test-dir "$native" -L wine --output-on-failure --repeat until-pass:2 2>&
   tee "$logs/wine-cli.log"
 [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
 set -e
-count "$logs/wine-cli.log"
+count_ctest_log "$logs/wine-cli.log"
 
 echo "== Windows package"
 (cd "$win" && cpack -G ZIP >/dev/null) || status=1
