@@ -19,10 +19,15 @@ const char* FormatTimeOfDay(std::int64_t seconds) {
     }
     const std::time_t when = static_cast<std::time_t>(seconds);
     std::tm local{};
-    // localtime_r fails for years it cannot represent; the text then says so rather
+    // The conversion fails for years it cannot represent; the text then says so rather
     // than showing a made-up time. Hour, minute and second of a converted time are
     // always 0-23, 0-59 and 0-60, so two digits each suffice.
-    if (localtime_r(&when, &local) == nullptr) {
+#ifdef _WIN32
+    const bool converted = localtime_s(&local, &when) == 0;
+#else
+    const bool converted = localtime_r(&when, &local) != nullptr;
+#endif
+    if (!converted) {
         std::memcpy(timeText, "--:--:--", sizeof timeText);
         return timeText;
     }

@@ -1,9 +1,10 @@
 #pragma once
 // Ctrl-C for the commands that run until stopped (monitor) or that must end cleanly when
-// stopped (load): SIGINT then only sets a flag, which the command reads between ticks, so
-// it can put things right (close the log, restore the port's rate) before it exits.
+// stopped (load): Ctrl-C (SIGINT; in a Windows console also Ctrl-Break) then only sets a
+// flag, which the command reads between ticks, so it can put things right (close the
+// log, restore the port's rate) before it exits.
 
-// From now on SIGINT sets the flag instead of ending the program.
+// From now on Ctrl-C sets the flag instead of ending the program.
 void CatchInterrupt();
-// SIGINT has arrived since CatchInterrupt.
+// Ctrl-C has arrived since CatchInterrupt.
 bool Interrupted();

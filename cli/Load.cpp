@@ -15,11 +15,24 @@
 #include <iostream>
 #include <thread>
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
+
+// Progress is drawn as a bar only on a terminal; a file or pipe gets plain lines.
+bool StandardOutputIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(STDOUT_FILENO) == 1;
+#endif
+}
 
 // The window's load timer: one tick a millisecond.
 constexpr std::chrono::milliseconds kLoadTick{1};
@@ -154,7 +167,7 @@ private:
 class Loader {
 public:
     Loader(Invocation& inv)
-        : inv_(inv), display_(inv.out, isatty(STDOUT_FILENO) == 1), sequence_(CommPort, SystemClock()),
+        : inv_(inv), display_(inv.out, StandardOutputIsTerminal()), sequence_(CommPort, SystemClock()),
           sink_([this](const ConfigurationReport& r) { OnReport(r); }) {
         LoadSequence::Hooks hooks;
         hooks.ShowStatus = [this](const char* text) { display_.Status(text); };

@@ -62,9 +62,13 @@ TickEnd RunTicks(Traffic& traffic, const std::function<bool()>& done,
 
 DeviceList ListDevices() {
     DeviceList devices;
+#ifdef _WIN32
+    OfferedSerialDevices(devices);
+#else
     const char* sysfs = std::getenv(kSysfsTtyVariable);
     const std::string root = sysfs != nullptr && *sysfs != '\0' ? sysfs : kDefaultSysfsTtyRoot;
     OfferedSerialDevices(devices, root);
+#endif
     return devices;
 }
 

@@ -9,6 +9,7 @@ packages=(
   xvfb xauth
   appstream desktop-file-utils dpkg-dev file groff-base
   fontconfig fonts-dejavu-core
+  g++-mingw-w64-x86-64-posix googletest wine wine64 socat unzip
 )
 missing=()
 for p in "${packages[@]}"; do

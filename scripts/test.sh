@@ -2,10 +2,12 @@
 # Builds the project and runs every test twice: a normal build with warnings as
 # errors, and an AddressSanitizer + UndefinedBehaviorSanitizer build. Then the fuzz
 # targets replay their seed corpus and run for a short, bounded time, and the Debian
-# package is built and listed.
+# package is built and listed. Last, the Windows build: cross-built with mingw-w64, its
+# tests and kestrane-cli.exe run under wine (scripts/wine-test.sh), and its zip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+. scripts/ctest-counts.sh
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
@@ -21,16 +23,12 @@ run_ctest() {
   # End-to-end tests run against real pseudo-terminals and a simulated receiver with
   # its own thread; on a loaded two-core machine one may miss a deadline. A test that
   # fails is run once more, and its first failure stays in the log.
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --repeat until-pass:2 2>&1 | tee "$log"
+  # The wine tests (label wine) need the set-up of the Windows step, which runs them.
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --repeat until-pass:2 -LE wine 2>&1 |
+    tee "$log"
   local rc=${PIPESTATUS[0]}
   set -e
-  local line total bad
-  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
-  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
-  bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
-  passed=$((passed + ${total:-0} - ${bad:-0}))
-  failed=$((failed + ${bad:-0}))
-  [ -n "$line" ] || failed=$((failed + 1))
+  count_ctest_log "$log"
   return "$rc"
 }
 
@@ -59,6 +57,20 @@ if [ -n "$deb" ]; then
   dpkg-deb --contents "$deb"
 else
   echo "no package was built"; status=1
+fi
+
+echo "== Windows build under wine"
+set +e
+scripts/wine-test.sh build/release "$logs" 2>&1 | tee "$logs/wine-all.log"
+wine_rc=${PIPESTATUS[0]}
+set -e
+[ "$wine_rc" -eq 0 ] || status=1
+line=$(grep -E '^wine-tests: [0-9]+ passed, [0-9]+ failed' "$logs/wine-all.log" | tail -n 1)
+if [ -n "$line" ]; then
+  passed=$((passed + $(sed -E 's/^wine-tests: ([0-9]+) passed.*/\1/' <<<"$line")))
+  failed=$((failed + $(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$line")))
+else
+  failed=$((failed + 1))
 fi
 
 [ $status -eq 0 ] || failed=$((failed > 0 ? failed : 1))

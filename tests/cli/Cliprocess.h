@@ -47,13 +47,19 @@ private:
     std::string path_;
 };
 
+// Runs command (the program's path first) with env as its whole environment; as above
+// for the rest.
+inline CliResult RunProgram(const std::vector<std::string>& command,
+                            const std::vector<std::string>& env, std::chrono::seconds timeout,
+                            const std::function<void(pid_t, const CliResult&)>& during = {},
+                            int input = -1);
+
 inline CliResult RunCliProgram(const std::vector<std::string>& args,
                                const std::vector<std::string>& devices,
                                const std::string& sysfs,
                                std::chrono::seconds timeout = std::chrono::seconds(60),
                                const std::function<void(pid_t, const CliResult&)>& during = {},
                                int input = -1) {
-    CliResult result;
     std::string extra;
     for (const std::string& d : devices)
         extra += (extra.empty() ? "" : ":") + d;
@@ -63,8 +69,19 @@ inline CliResult RunCliProgram(const std::vector<std::string>& args,
         if (entry.rfind("KESTRANE_EXTRA_PORTS=", 0) != 0 && entry.rfind("KESTRANE_SYSFS_TTY=", 0) != 0)
             env.push_back(entry);
     }
-    std::vector<std::string> argvText = args;
-    argvText.insert(argvText.begin(), KESTRANE_CLI_PROGRAM);
+    std::vector<std::string> command = args;
+    command.insert(command.begin(), KESTRANE_CLI_PROGRAM);
+    return RunProgram(command, env, timeout, during, input);
+}
+
+inline CliResult RunProgram(const std::vector<std::string>& command,
+                            const std::vector<std::string>& environment,
+                            std::chrono::seconds timeout,
+                            const std::function<void(pid_t, const CliResult&)>& during,
+                            int input) {
+    CliResult result;
+    std::vector<std::string> env = environment;
+    std::vector<std::string> argvText = command;
     std::vector<char*> argv;
     for (std::string& a : argvText)
         argv.push_back(a.data());
@@ -96,7 +113,7 @@ inline CliResult RunCliProgram(const std::vector<std::string>& args,
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     pid_t pid = -1;
     const int spawned =
-        posix_spawn(&pid, KESTRANE_CLI_PROGRAM, &actions, nullptr, argv.data(), envp.data());
+        posix_spawn(&pid, argvText.front().c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     close(err[1]);

@@ -168,13 +168,13 @@ TEST(ReadRecordLine, ReportsAnUnreadableFile) {
     RecordLine line;
     EXPECT_EQ(ReadRecordLine(nullptr, line), LineRead::Error);
     // Open for writing only: every read fails.
-    std::FILE* file = std::tmpfile();
-    ASSERT_NE(file, nullptr);
-    std::fputs("S01\r\n", file);
-    std::FILE* writeOnly = std::freopen(nullptr, "w", file);
+    const char* name = "softwarefile-write-only.gst";
+    std::FILE* writeOnly = std::fopen(name, "w");
     ASSERT_NE(writeOnly, nullptr);
+    std::fputs("S01\r\n", writeOnly);
     EXPECT_EQ(ReadRecordLine(writeOnly, line), LineRead::Error);
     std::fclose(writeOnly);
+    std::remove(name);
 }
 
 TEST(SoftwareFile, EveryLineBecomesItsRecordByteForByte) {

@@ -1,3 +1,4 @@
+// Ctrl-C on POSIX systems: SIGINT.
 #include "cli/Interrupt.h"
 
 #include <csignal>

@@ -1,0 +1,11 @@
+# Sourced by the test scripts: adds the counts of a ctest log to the totals $passed and
+# $failed. A log without ctest's summary line (ctest did not get that far) is a failure.
+count_ctest_log() {
+  local log=$1 line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
+  passed=$((passed + ${total:-0} - ${bad:-0}))
+  failed=$((failed + ${bad:-0}))
+  [ -n "$line" ] || failed=$((failed + 1))
+}

@@ -1,0 +1,153 @@
+// kestrane-cli.exe, the Windows build, run under wine against the simulated receiver. The
+// test run maps a COM port (KESTRANE_WINE_RECEIVER_PORT) to a link
+// (KESTRANE_WINE_RECEIVER_LINK) that each test points at the receiver it starts, so every
+// byte goes through the program's Win32 serial port and wine's serial driver.
+
+#include "tests/cli/Cliprocess.h"
+#include "tests/loader/Gstfile.h"
+
+#include "sim/Simreceiver.h"
+#include "sim/Simrecords.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const Bytes kRequestConfig = {0x24, 0x78, 0xFF, 0x0B, 0x78, 0x24, 0x04, 0x9F, 0xA9, 0x0D, 0x0A};
+const Bytes kRequestCorrections = {0x24, 0x78, 0xFF, 0x0B, 0x78, 0x24, 0x01, 0x3A, 0xF9, 0x0D, 0x0A};
+
+std::string Setting(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// A console program's lines end in CR LF on Windows; the texts compare without the CR.
+std::string WithoutCr(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+class WineCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(Setting("KESTRANE_WINE").empty()) << "run from scripts/wine-test.sh";
+        ASSERT_FALSE(port_.empty());
+        ASSERT_FALSE(link_.empty());
+    }
+    void StartReceiver(const SimOptions& options) {
+        receiver_ = std::make_unique<SimReceiver>(options);
+        ASSERT_TRUE(receiver_->Start());
+        // Replaced in one step, so the port never points at nothing.
+        const std::string fresh = link_ + ".new";
+        std::remove(fresh.c_str());
+        ASSERT_EQ(symlink(receiver_->DevicePath().c_str(), fresh.c_str()), 0);
+        ASSERT_EQ(std::rename(fresh.c_str(), link_.c_str()), 0);
+    }
+    CliResult Run(std::vector<std::string> args) {
+        args.insert(args.begin(), {Setting("KESTRANE_WINE"), Setting("KESTRANE_WINDOWS_CLI")});
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e)
+            env.emplace_back(*e);
+        CliResult r = RunProgram(args, env, std::chrono::seconds(120));
+        r.out = WithoutCr(r.out);
+        r.err = WithoutCr(r.err);
+        return r;
+    }
+
+    std::string port_ = Setting("KESTRANE_WINE_RECEIVER_PORT");
+    std::string link_ = Setting("KESTRANE_WINE_RECEIVER_LINK");
+    std::unique_ptr<SimReceiver> receiver_;
+};
+
+TEST_F(WineCli, PortsComeFromTheRegistryAndFindSearchesThemForTheReceiver) {
+    SimOptions options;
+    options.baudRate = 9600;
+    StartReceiver(options);
+
+    const CliResult ports = Run({"ports"});
+    EXPECT_EQ(ports.status, 0) << ports.err;
+    EXPECT_NE(ports.out.find(port_ + "\nCOM6\nCOM7\n"), std::string::npos) << ports.out;
+
+    const CliResult found = Run({"find"});
+    EXPECT_EQ(found.status, 0) << found.err;
+    EXPECT_EQ(found.out, port_ + " 9600\n");
+    EXPECT_NE(found.err.find("Attempting " + port_ + " at 4800\nAttempting " + port_ +
+                             " at 9600\n"),
+              std::string::npos)
+        << found.err;
+}
+
+TEST_F(WineCli, InfoAndSetGoThroughTheWindowsPortByteForByte) {
+    SimOptions options;
+    options.nmeaFlags = kNmeaGGA | kNmeaRMC;
+    options.navRate = 5;
+    StartReceiver(options);
+
+    const CliResult info = Run({"--port", port_, "info"});
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.out, "Device: " + port_ +
+                            "\nBaud rate: 19200\nSoftware version: 2.5b\nEngine status: 0\n"
+                            "NMEA sentences: GGA,RMC\nNavigation rate: 5\nWAAS: on\n"
+                            "Corrections: on\nFrequency: default\n");
+    EXPECT_EQ(receiver_->ReceivedFrames(), (std::vector<Bytes>{kRequestConfig, kRequestCorrections}));
+
+    receiver_->ClearEvents();
+    const CliResult set = Run({"--port", port_, "set", "--nmea", "gga", "--nav-rate", "1",
+                               "--new-baud", "9600"});
+    EXPECT_EQ(set.status, 0) << set.err;
+    const auto frames = receiver_->ReceivedFrames();
+    ASSERT_EQ(frames.size(), 7u);
+    // Navigation rate 1 (the receiver took it below, so its check sum was right).
+    EXPECT_EQ(Bytes(frames[2].begin(), frames[2].begin() + 7),
+              Bytes({0x24, 0x78, 0x83, 0x0B, 0x78, 0x24, 0x01}));
+    // Output configuration: reserved 0, binary flags 0, NMEA GGA alone, 9600 baud.
+    ASSERT_EQ(frames[4].size(), 44u);
+    EXPECT_EQ(Bytes(frames[4].begin() + 8, frames[4].begin() + 24),
+              Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0x80, 0x25, 0x00, 0x00}));
+    // Read back at the new rate, which the Windows side switched to: all understood.
+    EXPECT_EQ(frames[5], kRequestConfig);
+    const SimStatus s = receiver_->Status();
+    EXPECT_EQ(s.bytesNotUnderstood, 0u);
+    EXPECT_EQ(s.lineRate, 9600u);
+    EXPECT_EQ(s.navRate, 1);
+    EXPECT_EQ(s.nmeaFlags, kNmeaGGA);
+}
+
+TEST_F(WineCli, LoadPutsTheFileIntoTheReceiverAfterAResend) {
+    SimOptions options;
+    options.baudRate = 9600;
+    StartReceiver(options);
+    receiver_->SetDropAck(5, false);
+    const GeneratedGst gst = MakeGst(12);
+    const std::string dir = MakeTempDir();
+    ASSERT_TRUE(WriteTextFile(dir + "/300load.gst", gst.text));
+
+    // The file by its Windows name: wine's drive Z: is the Linux root.
+    const CliResult r = Run({"--port", port_, "--baud", "9600", "load", "Z:" + dir + "/300load.gst"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    std::vector<SimRecord> records;
+    for (const std::string& text : gst.records)
+        records.emplace_back(text.begin(), text.end());
+    const SimStatus s = receiver_->Status();
+    EXPECT_EQ(s.recordCount, gst.records.size());
+    EXPECT_EQ(s.recordDigest, DigestOfRecords(records));
+    EXPECT_NE(r.out.find("Sending Record 5\nSending Record 5\n"), std::string::npos) << r.out;
+    EXPECT_EQ(s.pcRate, 9600u);
+    EXPECT_EQ(s.bytesNotUnderstood, 0u);
+}
+
+TEST_F(WineCli, APortThatWillNotOpenIsReportedWithTheSystemsText) {
+    const CliResult r = Run({"--port", "COM42", "info"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.empty());
+    // The note's first line, then the text Windows gives for the failure.
+    ASSERT_EQ(r.err.rfind("Error opening device COM42\n", 0), 0u) << r.err;
+    EXPECT_GT(r.err.size(), std::string("Error opening device COM42\n\n").size()) << r.err;
+}
+
+} // namespace
