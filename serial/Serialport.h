@@ -63,6 +63,15 @@ public:
     const char* errorText() const { return errorText_; }
 
 private:
+    // No write waits longer than this in all, with either set: every write comes from the
+    // user-interface thread, and a peer that stopped reading must not hold the window.
+    // What could not be written by then is a failed write.
+    static constexpr std::uint32_t kWriteLimitMs = 2000;
+    // How often a bounded drain looks at what is still queued.
+    static constexpr std::chrono::milliseconds kDrainPoll{2};
+    // With the blocking set a read ends at the first quiet gap longer than this.
+    static constexpr std::uint32_t kReadGapMs = 1;
+
     // Keeps err and its system text as the last failure.
     void RecordError(int err);
 #ifdef _WIN32

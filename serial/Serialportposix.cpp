@@ -22,15 +22,6 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using Deadline = std::optional<SteadyClock::time_point>;
 
-// No write waits longer than this in all, with either set: every write comes from the
-// user-interface thread, and a peer that stopped reading must not hold the window. What
-// could not be written by then is a failed write.
-constexpr std::uint64_t kWriteLimitMs = 2000;
-// How often a bounded drain looks at what is still queued.
-constexpr auto kDrainPoll = std::chrono::milliseconds(2);
-// With the blocking set a read ends at the first quiet gap longer than this.
-constexpr int kReadGapMs = 1;
-
 struct RateEntry {
     std::uint32_t rate;
     speed_t speed;
@@ -352,7 +343,7 @@ bool SerialPort::Read(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t&
 
     // Take in what follows: with the blocking set until a quiet gap, with the
     // non-blocking set only what the driver already holds.
-    const int gapMs = blocking_ ? kReadGapMs : 0;
+    const int gapMs = blocking_ ? static_cast<int>(kReadGapMs) : 0;
     while (first > 0 && received < capacity) {
         pollfd entry{fd_, POLLIN, 0};
         const int ready = poll(&entry, 1, gapMs);

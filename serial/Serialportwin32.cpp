@@ -33,14 +33,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// No write waits longer than this in all, with either set: every write comes from the
-// user-interface thread, and a peer that stopped reading must not hold the window. What
-// could not be written by then is a failed write.
-constexpr DWORD kWriteLimitMs = 2000;
-// How often a bounded drain looks at what is still queued.
-constexpr auto kDrainPoll = std::chrono::milliseconds(2);
-// With the blocking set a read ends at the first quiet gap longer than this.
-constexpr DWORD kReadGapMs = 1;
 // A read of bytes the driver already holds completes at once; this only bounds it.
 constexpr DWORD kQueuedReadMs = 200;
 // The device namespace prefix, and the longest path it is put in front of a name for.

@@ -1,6 +1,7 @@
 // SerialPort on real pseudo-terminals: the test holds the master side and plays
 // the receiver; the port opens the slave side as it would a serial device.
 #include "serial/Serialport.h"
+#include "tests/foundation/Serialhelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -92,15 +93,6 @@ private:
     std::string slave_;
 };
 
-std::string AsText(const std::uint8_t* bytes, std::uint32_t count) {
-    return std::string(reinterpret_cast<const char*>(bytes), count);
-}
-
-bool WriteText(SerialPort& port, const std::string& text) {
-    return port.Write(reinterpret_cast<const std::uint8_t*>(text.data()),
-                      static_cast<std::uint32_t>(text.size()));
-}
-
 // Reads with the non-blocking set until want bytes came or a second passed.
 std::string Collect(SerialPort& port, std::size_t want) {
     std::string got;
@@ -117,10 +109,6 @@ std::string Collect(SerialPort& port, std::size_t want) {
         }
     }
     return got;
-}
-
-double MillisecondsSince(SteadyClock::time_point start) {
-    return std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
 }
 
 class SerialPortTest : public ::testing::Test {

@@ -3,6 +3,7 @@
 // other; their names come from KESTRANE_TEST_COM_A and KESTRANE_TEST_COM_B. The test
 // holds B as the receiver's side and puts the port under test on A.
 #include "serial/Serialport.h"
+#include "tests/foundation/Serialhelpers.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -19,15 +20,6 @@ namespace {
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
-std::string AsText(const std::uint8_t* bytes, std::uint32_t count) {
-    return {reinterpret_cast<const char*>(bytes), count};
-}
-
-bool WriteText(SerialPort& port, const std::string& text) {
-    return port.Write(reinterpret_cast<const std::uint8_t*>(text.data()),
-                      static_cast<std::uint32_t>(text.size()));
-}
-
 // Reads with either set until want bytes came or timeout passed.
 std::string Collect(SerialPort& port, std::size_t want, std::chrono::milliseconds timeout = 2s) {
     std::string got;
@@ -43,10 +35,6 @@ std::string Collect(SerialPort& port, std::size_t want, std::chrono::millisecond
         }
     }
     return got;
-}
-
-double MillisecondsSince(SteadyClock::time_point start) {
-    return std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
 }
 
 class SerialPortWin32Test : public ::testing::Test {
