@@ -26,11 +26,12 @@ constexpr auto kHangUpPoll = std::chrono::milliseconds(20);
 // Bytes on a pseudo-terminal carry no rate, and the thread reads them a little after
 // the PC wrote them; a PC that writes and at once reopens at another rate (the loader
 // right after "LOADSTAR") has often switched before the bytes are read. So the thread
-// notes the PC's rate whenever it looks (only while the PC holds the device open), and
-// takes bytes as sent at any rate noted within this time before they were read, or at
-// the rate in force when that time began. Longer than a pass of the thread even on a
-// loaded machine; short beside the pauses with which the program changes rates
-// (two seconds between search attempts, 200 ms after an output configuration).
+// notes the PC's rate whenever it looks (while the PC holds the device open, and when it
+// finds bytes the PC left behind on closing), and takes bytes as sent at any rate noted
+// within this time before they were read, or at the rate in force when that time
+// began. Longer than a pass of the thread even on a loaded machine; short beside the
+// pauses with which the program changes rates (two seconds between search attempts,
+// 200 ms after an output configuration).
 constexpr auto kRateWindow = std::chrono::milliseconds(50);
 
 timespec ToTimespec(std::chrono::nanoseconds d) {
@@ -232,7 +233,11 @@ void SimReceiver::Run() {
         pollfd master{master_, POLLIN, 0};
         poll(&master, 1, 0);
         now = SimClock::now();
-        if ((master.revents & POLLHUP) == 0) {
+        // Bytes still waiting when the PC has closed again were sent at the latest at the
+        // rate it left behind (no one can change it without opening the device, which
+        // ends the hang-up): a PC that reopens at another rate, writes and closes while
+        // this thread is held up would otherwise be judged by rates it no longer had.
+        if ((master.revents & POLLHUP) == 0 || (master.revents & POLLIN) != 0) {
             NotePcRate(now);
         }
         std::lock_guard<std::mutex> lock(mutex_);

@@ -127,7 +127,8 @@ private:
     int lastError_ = 0;
     std::string path_;
 
-    // The PC's rate as noted while it held the device open, oldest first.
+    // The PC's rate as noted while it held the device open or had left bytes behind, oldest
+    // first.
     std::deque<std::pair<SimTime, std::uint32_t>> pcRates_;
     bool hungUp_ = true;   // no one holds the slave open
     bool txBusy_ = false;  // the line is sending

@@ -243,4 +243,33 @@ TEST(SimReceiverPty, OutputLeavesAtTheLineRate) {
     EXPECT_EQ(pc.raw, std::string(240, 'A'));
 }
 
+// The program's end of a load: back at the receiver's rate, two frames, and gone, all
+// before the receiver's thread looks (here it is held by Configure's lock). The frames
+// were sent at the rate the PC left behind, not at the one it had before.
+TEST(SimReceiverPty, BytesAPcLeftOnClosingCountAtTheRateItLeftBehind) {
+    SimOptions o;
+    o.baudRate = 9600;
+    SimReceiver sim(o);
+    ASSERT_TRUE(sim.Start());
+    const std::string device = sim.DevicePath();
+    {
+        PcSide before;
+        ASSERT_TRUE(before.Open(device, 4800));
+        ASSERT_TRUE(sim.WaitUntil([](const SimStatus& s) { return s.pcOpen; }, 1s));
+        std::this_thread::sleep_for(200ms); // every rate the thread has noted is 4800
+    }
+    ASSERT_TRUE(sim.WaitUntil([](const SimStatus& s) { return !s.pcOpen; }, 1s));
+    sim.Configure([&](SimOptions&) {
+        PcSide pc;
+        ASSERT_TRUE(pc.Open(device, 9600));
+        pc.SendRequest(kMsgConfigReport);
+        pc.SendRequest(kMsgConfigReport);
+    });
+    ASSERT_TRUE(sim.WaitUntil(
+        [](const SimStatus& s) { return s.framesReceived + s.bytesNotUnderstood > 0; }, 1s));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(sim.Status().framesReceived, 2u);
+    EXPECT_EQ(sim.Status().bytesNotUnderstood, 0u);
+}
+
 } // namespace
