@@ -9,3 +9,10 @@ count_ctest_log() {
   failed=$((failed + ${bad:-0}))
   [ -n "$line" ] || failed=$((failed + 1))
 }
+
+# Prints the tests a ctest log lists as failed, one per line, each after its log's name.
+list_failed_tests() {
+  local log=$1
+  sed -n '/The following tests FAILED:/,/^Errors while running/p' "$log" |
+    grep -E '^[[:space:]]+[0-9]+ - ' | sed "s|^[[:space:]]*|$(basename "$log"): |" || true
+}

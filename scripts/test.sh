@@ -74,5 +74,9 @@ else
 fi
 
 [ $status -eq 0 ] || failed=$((failed > 0 ? failed : 1))
+# The failures again, last, where a reader of a long log looks first.
+for log in "$logs"/release.log "$logs"/asan.log "$logs"/wine.log "$logs"/wine-cli.log; do
+  [ ! -f "$log" ] || list_failed_tests "$log"
+done
 echo "tests: $passed passed, $failed failed"
 exit $status
