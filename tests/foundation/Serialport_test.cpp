@@ -412,23 +412,7 @@ TEST(SerialPortDrain, LimitIsTheQueuedBytesTimeAtTheOldRatePlusASecond) {
 
 TEST_F(SerialPortTest, ClosedPortRefusesIoAndCloseIsHarmless) {
     SerialPort port;
-    port.Close();
-    std::uint8_t buffer[8] = {};
-    std::uint32_t received = 5;
-    std::uint32_t written = 5;
-    EXPECT_FALSE(port.Read(buffer, sizeof buffer, received, 10));
-    EXPECT_EQ(received, 0u);
-    EXPECT_FALSE(port.Write(buffer, sizeof buffer, &written));
-    EXPECT_EQ(written, 0u);
-    EXPECT_FALSE(port.SetBaudRate(9600));
-    port.Purge();
-
-    ASSERT_TRUE(port.Open(pty.Slave(), 19200, 0));
-    port.Close();
-    port.Close();
-    EXPECT_FALSE(port.IsOpen());
-    EXPECT_FALSE(port.Write(buffer, sizeof buffer, &written));
-    EXPECT_TRUE(port.Open(pty.Slave(), 19200, 0));
+    ExpectClosedPortRefusesIoAndReopens(port, pty.Slave());
 }
 
 TEST_F(SerialPortTest, SetBaudRateIsSeenByThePeer) {

@@ -227,22 +227,7 @@ TEST_F(SerialPortWin32Test, PurgeDiscardsPendingInputOnly) {
 }
 
 TEST_F(SerialPortWin32Test, ClosedPortRefusesIoAndCloseIsHarmless) {
-    port.Close();
-    std::uint8_t buffer[8] = {};
-    std::uint32_t received = 5, written = 5;
-    EXPECT_FALSE(port.Read(buffer, sizeof buffer, received, 10));
-    EXPECT_EQ(received, 0u);
-    EXPECT_FALSE(port.Write(buffer, sizeof buffer, &written));
-    EXPECT_EQ(written, 0u);
-    EXPECT_FALSE(port.SetBaudRate(9600));
-    port.Purge();
-
-    ASSERT_TRUE(port.Open(portA.c_str(), 19200, 0));
-    port.Close();
-    port.Close();
-    EXPECT_FALSE(port.IsOpen());
-    EXPECT_FALSE(port.Write(buffer, sizeof buffer, &written));
-    EXPECT_TRUE(port.Open(portA.c_str(), 19200, 0)) << port.errorText();
+    ExpectClosedPortRefusesIoAndReopens(port, portA.c_str());
 }
 
 } // namespace
