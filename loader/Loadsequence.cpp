@@ -1,5 +1,6 @@
 #include "loader/Loadsequence.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -44,25 +45,37 @@ bool LoadSequence::OpenSoftwareFile(const std::string& fileName) {
     RecordBytes.clear();
     RecordEnds.clear();
     NextRecordIndex = 0;
+    FileRefusal.clear();
 
+    errno = 0;
     std::FILE* file = std::fopen(fileName.c_str(), "rb");
-    bool usable = file != nullptr;
-    if (usable) {
+    if (file == nullptr) {
+        FileRefusal = std::string("it cannot be opened: ") + std::strerror(errno != 0 ? errno : ENOENT);
+    } else {
         // Refuse what is far too large for receiver software before reading it.
-        usable = std::fseek(file, 0, SEEK_END) == 0;
-        const long size = usable ? std::ftell(file) : -1;
-        usable = usable && size >= 0 && size <= kMaxFileBytes && std::fseek(file, 0, SEEK_SET) == 0;
+        long size = -1;
+        if (std::fseek(file, 0, SEEK_END) == 0) {
+            size = std::ftell(file);
+        }
+        if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+            FileRefusal = "it cannot be read";
+        } else if (size > kMaxFileBytes) {
+            FileRefusal = "it is larger than any receiver software (over 16 MiB)";
+        }
     }
     RecordLine line;
     SoftwareRecord record;
-    while (usable) {
+    while (FileRefusal.empty()) {
         const LineRead got = ReadRecordLine(file, line);
         if (got == LineRead::EndOfFile) {
             break;
         }
         const std::uint8_t length = got == LineRead::Line ? RecordFromLine(line.View(), record) : 0;
         if (length == 0) {
-            usable = false;
+            FileRefusal = std::ferror(file) ? std::string("it cannot be read")
+                                            : "line " + std::to_string(RecordEnds.size() + 1) +
+                                                  " cannot be sent as it stands (over 199 "
+                                                  "characters, over 196 digits, or no record)";
             break;
         }
         RecordBytes.insert(RecordBytes.end(), record.bytes, record.bytes + length);
@@ -71,7 +84,12 @@ bool LoadSequence::OpenSoftwareFile(const std::string& fileName) {
     if (file != nullptr) {
         std::fclose(file);
     }
-    if (!usable) {
+    // A file without a single record would have the receiver's flash erased and
+    // nothing written to it, and the load would still end as "Finished".
+    if (FileRefusal.empty() && RecordEnds.empty()) {
+        FileRefusal = "it holds no record";
+    }
+    if (!FileRefusal.empty()) {
         RecordBytes.clear();
         RecordEnds.clear();
         ShowStatus("Error opening file");

@@ -39,9 +39,10 @@
 //
 // What reaches the receiver's flash must be exactly the file. So the whole file is
 // read and checked when the load is asked for: a file the reader refuses (an
-// over-long line, a line shorter than a line end, a read failure) or one far larger
-// than any receiver software is refused with "Error opening file" before a single
-// byte goes out, and the records are sent from what was read then, so a file
+// over-long line, a line shorter than a line end, a read failure), one far larger
+// than any receiver software, or one without a single record (its load would erase
+// the flash and write nothing, yet end as "Finished") is refused with "Error opening
+// file" before a single byte goes out, and the records are sent from what was read then, so a file
 // changed or cut short on disk during a load cannot slip a partial image through
 // as a finished load.
 //
@@ -127,8 +128,11 @@ public:
     void SetClock(Clock& clock) { clock_ = &clock; }
 
     // Reads and checks the whole software file. On failure shows "Error opening file",
-    // keeps nothing of the file and answers false; no load may start then.
+    // keeps nothing of the file and answers false; no load may start then. A file that
+    // holds no record at all is refused too: loading it would only erase the receiver.
     bool OpenSoftwareFile(const std::string& fileName);
+    // Why the last OpenSoftwareFile refused its file ("it holds no record"), or empty.
+    const std::string& FileRefusalText() const { return FileRefusal; }
     // Starts the load of the file opened last: state 1 on the next tick. savedBaudRate
     // is the port's rate now; the loader dialogue itself always runs at 19200.
     void Start(std::uint32_t savedBaudRate);
@@ -197,4 +201,5 @@ private:
     std::vector<std::uint8_t> RecordBytes;
     std::vector<std::uint32_t> RecordEnds;
     std::size_t NextRecordIndex = 0;
+    std::string FileRefusal;
 };

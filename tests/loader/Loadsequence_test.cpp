@@ -144,7 +144,7 @@ TEST(LoadSequence, WhatCountsAsAnAcknowledgement) {
         SCOPED_TRACE("ack \"" + c.ack + "\"");
         Harness h;
         ASSERT_TRUE(h.opened);
-        ASSERT_TRUE(h.Load(""));
+        ASSERT_TRUE(h.Load(":0A1B\r\n")); // one record: only the commands count here
         h.peer.ack = c.ack;
         h.seq.Start(19200);
         h.Run();
@@ -194,6 +194,7 @@ TEST(LoadSequence, UnusableFilesAreRefusedBeforeAnythingIsSent) {
         {"a line over 199 characters", goodLine + ":" + std::string(250, 'A') + "\r\n"},
         {"more digits than a record holds", ":" + std::string(197, 'A') + "\n"},
         {"a line feed alone", goodLine + "\n" + goodLine},
+        {"no record at all: the load would only erase", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

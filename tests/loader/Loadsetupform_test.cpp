@@ -468,14 +468,21 @@ TEST_F(LoaderTest, LoadPressedDuringALoadCancelsIt) {
     EXPECT_FALSE(Saw("Timeout"));
 }
 
-TEST_F(LoaderTest, AnEmptyFileGoesFromEraseStraightToReset) {
+// A file without a single record would have the receiver's flash erased and nothing
+// written, and the load would still say "Finished".
+TEST_F(LoaderTest, AnEmptyFileIsRefusedBeforeAByteGoesOut) {
     StartReceiver(Options());
-    ShowAndLoad(WriteGst(""));
-    ASSERT_TRUE(LoadEnds());
-    EXPECT_EQ(LoaderTexts(), kDialogue);
-    EXPECT_EQ(sim_->Status().recordCount, 0u);
-    EXPECT_EQ(statuses_,
-              (std::vector<std::string>{"None", "Started", "Finished", "Checking GPS Engine"}));
+    FormLoadSetup->ShowOver(OuterRect(*FormMain));
+    QTest::qWait(300); // the status request is answered
+    sim_->ClearEvents();
+    FormLoadSetup->SoftwareFileChosen(true, QString::fromStdString(WriteGst("")));
+    FormLoadSetup->ButtonLoadClick();
+    EXPECT_EQ(statuses_, (std::vector<std::string>{"None", "Error opening file"}));
+    EXPECT_FALSE(FormLoadSetup->LoadRunning());
+    EXPECT_TRUE(FormMain->Timer->isActive());
+    QTest::qWait(300);
+    EXPECT_TRUE(sim_->Events().empty());
+    EXPECT_FALSE(sim_->Status().loaderActive);
 }
 
 // At 38400 the port goes to 19200 for the loader and back to 38400 at the end.
