@@ -188,6 +188,48 @@ std::string ChannelMHzText(std::int32_t channel) {
     return std::string(text, end.ptr);
 }
 
+bool ParseBandFrequency(const std::string& text, std::int32_t& channel) {
+    // Tenths of a kilohertz: 10000 a megahertz, 5 a channel.
+    constexpr std::int64_t kUnitsPerMHz = 10000;
+    constexpr std::int64_t kUnitsPerChannel = kUnitsPerMHz / static_cast<std::int64_t>(kChannelsPerMHz);
+    constexpr std::int64_t kChannelZero = static_cast<std::int64_t>(kChannelBaseMHz) * kUnitsPerMHz;
+    std::int64_t units = 0;
+    int fractionDigits = -1; // -1 before the point
+    bool digits = false;
+    for (const char c : text) {
+        if (c == '.' && fractionDigits < 0) {
+            fractionDigits = 0;
+        } else if (c >= '0' && c <= '9') {
+            digits = true;
+            if (fractionDigits < 0) {
+                units = units * 10 + (c - '0');
+                if (units > kBandHighMHz) {
+                    return false; // also keeps the arithmetic far from overflowing
+                }
+            } else if (fractionDigits < 4) {
+                units = units * 10 + (c - '0');
+                ++fractionDigits;
+            } else if (c != '0') {
+                return false; // finer than a tenth of a kilohertz
+            }
+        } else {
+            return false;
+        }
+    }
+    if (!digits) {
+        return false;
+    }
+    for (int d = fractionDigits < 0 ? 0 : fractionDigits; d < 4; ++d) {
+        units *= 10;
+    }
+    if (units < kBandLowMHz * kUnitsPerMHz || units > kBandHighMHz * kUnitsPerMHz ||
+        (units - kChannelZero) % kUnitsPerChannel != 0) {
+        return false;
+    }
+    channel = static_cast<std::int32_t>((units - kChannelZero) / kUnitsPerChannel);
+    return true;
+}
+
 std::string FrequencyText(const ReceiverSettings& settings) {
     return settings.freqMode == 0 ? "default" : ChannelMHzText(settings.channel);
 }

@@ -104,6 +104,16 @@ bool ParseNmeaList(const std::string& text, std::uint32_t& nmeaFlags);
 std::string WaasText(std::uint8_t waasState);
 // The frequency of a channel in MHz: the shortest decimal of up to 15 significant digits.
 std::string ChannelMHzText(std::int32_t channel);
+// The band an alternate correction frequency may lie in: the L-band mobile-satellite
+// downlink that correction services transmit in, 1525 to 1559 MHz, on the channels'
+// 0.5 kHz step.
+inline constexpr std::int32_t kBandLowMHz = 1525;
+inline constexpr std::int32_t kBandHighMHz = 1559;
+// A frequency in MHz written as a plain decimal ("1545.5": digits and at most one point,
+// no sign, exponent or hexadecimal) that lies in that band on a channel exactly; its
+// channel then. Worked out in whole tenths of a kilohertz, so no rounding can move a
+// frequency off its step or onto one. False, channel untouched, for anything else.
+bool ParseBandFrequency(const std::string& text, std::int32_t& channel);
 // "default", or the alternate frequency in MHz.
 std::string FrequencyText(const ReceiverSettings& settings);
 // The software version of a Configuration report: major, ".", minor and the suffix up to

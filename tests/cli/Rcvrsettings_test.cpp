@@ -9,6 +9,27 @@
 
 namespace {
 
+// Channels are 0.5 kHz steps above 1525 MHz: 1545.5 MHz is (20.5 * 2000) = 41000.
+TEST(ReceiverSettings, BandFrequenciesAreExactChannelsFrom1525To1559MHz) {
+    const std::pair<const char*, std::int32_t> good[] = {
+        {"1525", 0},          {"1525.0005", 1},   {"1545.5", 41000},  {"1545.5005", 41001},
+        {"1545.50000", 41000}, {"01545.5", 41000}, {"1559", 68000},   {"1559.0000", 68000},
+        {"1558.9995", 67999}, {"1530.", 10000},
+    };
+    for (const auto& [text, channel] : good) {
+        std::int32_t got = -1;
+        EXPECT_TRUE(ParseBandFrequency(text, got)) << text;
+        EXPECT_EQ(got, channel) << text;
+    }
+    for (const char* text : {"", ".", "1524.9995", "1559.0005", "1545.7777", "1545.50001",
+                             "1545.5.0", "+1545.5", " 1545.5", "1545.5 ", "1.5455e3", "0x60A",
+                             "inf", "nan", "99999999999999999999", "1545,5"}) {
+        std::int32_t got = -1;
+        EXPECT_FALSE(ParseBandFrequency(text, got)) << text;
+        EXPECT_EQ(got, -1) << text;
+    }
+}
+
 TEST(ReceiverSettings, ApplyDifferencesNameEverySettingTheReceiverDidNotTake) {
     ApplyValues asked;
     asked.nmeaFlags = kNmeaGGA | kNmeaRMC;
