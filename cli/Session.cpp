@@ -78,10 +78,21 @@ const char* const kNoDeviceText = "No serial device was found to open.";
 
 // The search as the command line shows it: each attempt a line on standard error, the
 // outcome kept for the caller.
+//
+// Unlike the Open Port window, whose search does not begin when its first device will
+// not open, the command line names such a device with the reason and goes on with the
+// next one: a busy or forbidden /dev/ttyS0 first in the list must not hide a receiver
+// on the device after it. A device that will not open later in the search is named the
+// same way, once, while the search skips its rates.
 class CliSearchHost : public SearchHost {
 public:
-    CliSearchHost(bool deviceManual, bool baudManual, const Traffic& traffic, std::ostream& err)
-        : deviceManual_(deviceManual), baudManual_(baudManual), traffic_(traffic), err_(err) {}
+    CliSearchHost(bool deviceManual, bool baudManual, const Traffic& traffic,
+                  const DeviceList& devices, std::ostream& err)
+        : deviceManual_(deviceManual), baudManual_(baudManual), traffic_(traffic),
+          devices_(devices), err_(err) {}
+
+    // The search whose attempts are reported; set once it is made.
+    void Watch(const PortSearch& search) { search_ = &search; }
 
     bool DeviceManual() const override { return deviceManual_; }
     bool BaudManual() const override { return baudManual_; }
@@ -91,7 +102,24 @@ public:
         PortDeviceName = device;
         PortBaudRate = static_cast<std::int32_t>(rate);
     }
-    void AttemptNotOpened() override {}
+    void AttemptNotOpened() override {
+        if (search_ == nullptr) {
+            return;
+        }
+        const int index = search_->DeviceIndex();
+        if (index < 0 || static_cast<std::size_t>(index) >= devices_.size() ||
+            index == reportedIndex_) {
+            return;
+        }
+        reportedIndex_ = index;
+        const std::string& device = devices_[static_cast<std::size_t>(index)];
+        err_ << OpenFailureNote(device, static_cast<int>(CommPort.lastError()),
+                                CommPort.errorText())
+             << std::endl;
+        if (!deviceManual_) {
+            err_ << "Skipping " << device << "." << std::endl;
+        }
+    }
     void ShowAttempt(const std::string& text) override { err_ << text << std::endl; }
     void HideAttempt() override {}
     void ReceiverFound(int) override { found = true; }
@@ -104,7 +132,10 @@ private:
     bool deviceManual_;
     bool baudManual_;
     const Traffic& traffic_;
+    const DeviceList& devices_;
     std::ostream& err_;
+    const PortSearch* search_ = nullptr;
+    int reportedIndex_ = -1;
 };
 
 int BaudIndex(std::uint32_t rate) {
@@ -124,15 +155,18 @@ bool SearchReceiver(const DeviceList& devices, bool deviceManual, const PortChoi
         err << kNoDeviceText << std::endl;
         return false;
     }
-    CliSearchHost host(deviceManual, choice.baudGiven, traffic, err);
+    CliSearchHost host(deviceManual, choice.baudGiven, traffic, devices, err);
     PortSearch search(CommPort, SystemClock(), devices, host);
-    search.Start(0, choice.baudGiven ? BaudIndex(choice.baud) : 0);
-    if (!search.Searching()) {
-        // The first combination would not open, and the search never began.
-        err << OpenFailureNote(devices.front(), static_cast<int>(CommPort.lastError()),
-                               CommPort.errorText())
-            << std::endl;
-    } else {
+    host.Watch(search);
+    // A search begins at the first device that opens.
+    const int firstBaud = choice.baudGiven ? BaudIndex(choice.baud) : 0;
+    for (std::size_t d = 0; d < devices.size() && !search.Searching(); ++d) {
+        search.Start(static_cast<int>(d), firstBaud);
+        if (deviceManual) {
+            break;
+        }
+    }
+    if (search.Searching()) {
         // Each attempt lasts at most a little over two seconds; the limit only guards
         // against a search that never ends.
         const auto limit = std::chrono::seconds(4 * (kAttemptSeconds + 1) *
