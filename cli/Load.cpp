@@ -168,13 +168,7 @@ class Loader {
 public:
     Loader(Invocation& inv)
         : inv_(inv), display_(inv.out, StandardOutputIsTerminal()), sequence_(CommPort, SystemClock()),
-          sink_([this](const ConfigurationReport& r) { OnReport(r); }) {
-        LoadSequence::Hooks hooks;
-        hooks.ShowStatus = [this](const char* text) { display_.Status(text); };
-        hooks.ReopenPort = [this](std::uint32_t rate) { ReopenPort(rate); };
-        hooks.EndLoad = [this] { EndLoad(); };
-        sequence_.SetHooks(hooks);
-    }
+          sink_([this](const ConfigurationReport& r) { OnReport(r); }) {}
 
     int Run() {
         const std::string& file = inv_.operand;
@@ -186,12 +180,20 @@ public:
             inv_.err << "Invalid File Type: " << file << std::endl;
             return kExitFailed;
         }
-        // The whole file is read and checked before the port is even opened.
+        // The whole file is read and checked before the port is even opened. Its refusal
+        // is a message, not a result: the status texts reach standard output only once
+        // the hooks are in.
         if (!sequence_.OpenSoftwareFile(file)) {
-            inv_.err << "Cannot load " << file << std::endl;
+            inv_.err << "Error opening file " << file << ": " << sequence_.FileRefusalText()
+                     << std::endl;
             return kExitFailed;
         }
         const std::size_t total = sequence_.RecordCount();
+        LoadSequence::Hooks hooks;
+        hooks.ShowStatus = [this](const char* text) { display_.Status(text); };
+        hooks.ReopenPort = [this](std::uint32_t rate) { ReopenPort(rate); };
+        hooks.EndLoad = [this] { EndLoad(); };
+        sequence_.SetHooks(hooks);
         if (!OpenConnection(inv_.port, sink_, inv_.err)) {
             return kExitFailed;
         }
@@ -220,13 +222,22 @@ public:
 
         inv_.err << "Loading " << file << " (" << total << " records) to " << PortDeviceName
                  << "; do not switch the receiver off." << std::endl;
+        // What the engine said before this load says nothing of it: a receiver still
+        // waiting for the power cycle of an earlier load, or one whose engine failed
+        // then, must not end the following of this one. Only reports after "RESET\r"
+        // count (the load itself reads the port, so none reaches the dialogue before).
         afterLoad_.LoadStarting();
+        shown_.clear();
+        engineFailed_ = false;
+        done_ = false;
         loadActive_ = true;
         display_.Begin();
         sequence_.Start(static_cast<std::uint32_t>(PortBaudRate));
         auto next = SteadyClock::now();
         while (loadActive_) {
-            if (Interrupted()) {
+            // Once "Finished" is shown every record and "RESET\r" have gone out: the
+            // load is not cancelled any more, and the sequence ends within seconds.
+            if (Interrupted() && sequence_.State() != LoadStateCode::AfterReset) {
                 display_.End();
                 inv_.err << kCancelWarning << std::endl;
                 display_.Status("Cancelled");
@@ -250,7 +261,11 @@ public:
             }
             return kExitFailed;
         }
+        if (Interrupted()) {
+            return NotFollowed();
+        }
         if (!inv_.Has("--follow")) {
+            PutOutputsBack();
             inv_.err << "The GPS engine now takes the software in; cycle the receiver's power "
                         "when its engine status is 3 ('info' shows it)."
                      << std::endl;
@@ -260,15 +275,45 @@ public:
     }
 
 private:
+    // The end of the command after a completed load: the end of the load turned the
+    // receiver's SYS output on so its engine could be followed; nothing follows it once
+    // this program has gone, so the outputs it had before the load are put back, as the
+    // after-load dialogue would put them back later.
+    void PutOutputsBack() {
+        const OutputConfiguration outputs = afterLoad_.PutBackNow();
+        if (outputs.send && CommPort.IsOpen()) {
+            WriteOutputs(outputs);
+            inv_.err << "The receiver's outputs were put back as they were before the load."
+                     << std::endl;
+        }
+    }
+
+    // Ctrl-C once the load had finished: the software is in the receiver, only its
+    // engine was not followed. That is the work of a plain load, and short of it under
+    // --follow.
+    int NotFollowed() {
+        PutOutputsBack();
+        inv_.err << "Load finished; the engine status was not followed." << std::endl;
+        return inv_.Has("--follow") ? kExitFailed : kExitOk;
+    }
+
     int Follow() {
         // The engine's progress comes in the Configuration reports, SYS being on.
         TickEnd end = RunTicks(
             sink_, [this] { return shown_ == "Cycle Power Now" || engineFailed_ || Interrupted(); },
             kEngineWait);
-        if (end == TickEnd::Done && !engineFailed_ && !Interrupted()) {
+        if (Interrupted()) {
+            return NotFollowed();
+        }
+        if (end == TickEnd::Done && !engineFailed_) {
             inv_.err << "Cycle the receiver's power, then press Enter." << std::endl;
             std::string answer;
-            if (!std::getline(std::cin, answer) || Interrupted()) {
+            const bool confirmed = static_cast<bool>(std::getline(std::cin, answer));
+            if (Interrupted()) {
+                return NotFollowed();
+            }
+            if (!confirmed) {
+                PutOutputsBack();
                 inv_.err << "No power cycle confirmed." << std::endl;
                 return kExitFailed;
             }
@@ -291,6 +336,9 @@ private:
                     }
                 });
         }
+        if (Interrupted()) {
+            return NotFollowed();
+        }
         if (end == TickEnd::DeviceGone) {
             inv_.err << "The device " << PortDeviceName << " went away." << std::endl;
             return kExitFailed;
@@ -299,6 +347,7 @@ private:
             inv_.out << "Software version " << SoftwareVersionText(lastReport_) << std::endl;
             return kExitOk;
         }
+        PutOutputsBack();
         if (!engineFailed_) {
             inv_.err << "The GPS engine did not report in time." << std::endl;
         }

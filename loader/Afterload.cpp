@@ -50,6 +50,14 @@ void AfterLoadDialogue::RequestPressed() {
     }
 }
 
+OutputConfiguration AfterLoadDialogue::PutBackNow() {
+    if (restore_ == Restore::None) {
+        return {};
+    }
+    restore_ = Restore::None;
+    return {true, savedBinary_, savedNmea_};
+}
+
 ReportReaction AfterLoadDialogue::OnReport(const ConfigurationReport& report) {
     flagsKnown_ = true;
     binaryFlags_ = report.binaryFlags;

@@ -55,6 +55,10 @@ public:
     ReportReaction OnReport(const ConfigurationReport& report);
     // Request was pressed (the window asks for the report itself).
     void RequestPressed();
+    // The dialogue is left before it has put the receiver's outputs back (a program that
+    // ends without following the engine): the Output configuration that puts back the
+    // outputs from before the load, SYS as it was then; none when nothing is owed.
+    OutputConfiguration PutBackNow();
 
     // The outputs of the last report, and whether one has come.
     bool FlagsKnown() const { return flagsKnown_; }
