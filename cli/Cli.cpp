@@ -2,6 +2,9 @@
 
 #include "connect/Portsearch.h"
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 namespace {
@@ -21,12 +24,13 @@ const std::vector<OptionInfo> kCommonOptions = {
 const std::vector<CommandInfo> kCommands = {
     {"ports", "", "list the serial devices",
      "Lists the serial devices, one a line, in the order the Open Port window offers them.",
-     {}, nullptr, RunPorts},
+     {}, nullptr, RunPorts, false},
     {"find", "[--device DEVICE]", "search for the receiver's device and baud rate",
      "Runs the automatic search of the Open Port window: every device (or only DEVICE), "
      "each at every rate (or only at --baud), about two seconds each, until the receiver "
-     "answers. Each attempt is shown on standard error. Prints DEVICE RATE, or \"Failed to "
-     "find unit.\" and exits 1.",
+     "answers. Each attempt is shown on standard error; a device that will not open is "
+     "named there with the reason and skipped. Prints DEVICE RATE, or \"Failed to find "
+     "unit.\" and exits 1.",
      {{"--device", "DEVICE", "search this device only (--port DEVICE does the same)"}},
      nullptr, RunFind},
     {"info", "[--json]", "show the receiver's settings",
@@ -50,36 +54,48 @@ const std::vector<CommandInfo> kCommands = {
       {"--nav-rate", "1|5", "fixes per second"},
       {"--waas", "on|off", "WAAS"},
       {"--corrections", "on|off", "differential corrections"},
-      {"--freq", "default|MHZ", "the default correction frequency, or an alternate one in MHz"},
+      {"--freq", "default|MHZ",
+       "the default correction frequency, or an alternate one in MHz: a plain decimal from "
+       "1525 to 1559 on a 0.5 kHz step, such as 1545.5"},
       {"--new-baud", "RATE", "the receiver's new baud rate: 4800, 9600, 19200 or 38400"}},
      nullptr, RunSet},
     {"load", "[--follow]", "load new software into the receiver",
      "Loads the software file FILE (.gst) into the receiver as the Load Software window "
      "does. The whole file is read and checked first; a name without .gst (\"Invalid File "
-     "Type\") or a file that cannot be sent as it stands is refused (\"Error opening file\") before a byte goes out. The receiver's "
+     "Type\") or a file that cannot be sent as it stands, or holds no record, is refused "
+     "before a byte goes out (\"Error opening file\" and the reason on standard error). The "
+     "receiver's "
      "loader is woken and the file sent record by record at 19200 baud, a record that is "
      "not acknowledged sent once more; then the port returns to its rate. On a terminal a "
      "progress line shows the records sent of the total, percent, records per second, time "
      "elapsed and time left; the status texts are lines above it. Exits 0 after "
-     "\"Finished\" and \"Checking GPS Engine\", 1 otherwise. Ctrl-C cancels the load "
-     "(\"Cancelled\"): the receiver may then need a new load.",
+     "\"Finished\" and \"Checking GPS Engine\", 1 otherwise; without --follow the "
+     "receiver's outputs are then put back as they were before the load. Ctrl-C cancels "
+     "the load (\"Cancelled\"): the receiver may then need a new load. Once \"Finished\" "
+     "is shown the file is in the receiver, and Ctrl-C only stops the following of its "
+     "engine. A closed standard output does not stop a load.",
      {{"--follow", nullptr,
        "then follow the GPS engine taking the software in (\"Downloading to GPS Engine\", "
        "\"Cycle Power Now\"), ask for the receiver's power to be cycled and Enter pressed, "
        "and end with \"Done\" and the new software version; exit 1 on \"Failed GPS Engine "
        "download\""}},
-     "FILE", RunLoad},
+     "FILE", RunLoad, true, true},
     {"monitor", "[--log FILE] [--duration SECONDS]", "show and log what the receiver sends",
      "Shows what the receiver sends as the main window's monitor does: each of its NMEA "
      "sentences ($GP...) as \"HH:MM:SS: \" and the sentence, a byte that is not printable "
      "shown as U+FFFD, and each binary message as \"HH:MM:SS: Proprietary ID n\". With --log "
      "it also writes the main window's log: every sentence's bytes as received, each ended "
      "by CR LF. Runs until Ctrl-C or the end of --duration, then exits 0; exits 1 when the "
-     "device goes away.",
+     "device goes away or standard output can no longer be written.",
      {{"--log", "FILE", "write the sentences to FILE (created, or emptied when it exists)"},
-      {"--duration", "SECONDS", "stop after this many seconds"}},
+      {"--duration", "SECONDS", "stop after this many seconds (a plain decimal)"}},
      nullptr, RunMonitor},
 };
+
+// The common options that only a command talking to a receiver takes.
+bool IsPortOption(std::string_view name) {
+    return name == "--port" || name == "--baud";
+}
 
 const CommandInfo* FindCommand(std::string_view name) {
     for (const CommandInfo& c : kCommands) {
@@ -159,8 +175,8 @@ void PrintOverview(std::ostream& out) {
 }
 
 void PrintCommandHelp(std::ostream& out, const CommandInfo& c) {
-    std::string usage = std::string("Usage: ") + kProgram + " [--port DEVICE|auto] [--baud RATE] " +
-                        c.name;
+    std::string usage = std::string("Usage: ") + kProgram +
+                        (c.usesPort ? " [--port DEVICE|auto] [--baud RATE] " : " ") + c.name;
     if (*c.synopsis != '\0') {
         usage += std::string(" ") + c.synopsis;
     }
@@ -173,11 +189,38 @@ void PrintCommandHelp(std::ostream& out, const CommandInfo& c) {
         out << "\nOptions:\n";
         PrintOptions(out, c.options);
     }
+    std::vector<OptionInfo> common;
+    for (const OptionInfo& o : kCommonOptions) {
+        if (c.usesPort || !IsPortOption(o.name)) {
+            common.push_back(o);
+        }
+    }
     out << "\nCommon options:\n";
-    PrintOptions(out, kCommonOptions);
+    PrintOptions(out, common);
 }
 
 } // namespace
+
+bool ParsePlainDecimal(const std::string& text, double& value) {
+    bool digits = false;
+    bool point = false;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            digits = true;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    if (!digits) {
+        return false;
+    }
+    // Only digits and a point are left, which strtod reads the same in every locale
+    // that uses a point; the program never sets another.
+    value = std::strtod(text.c_str(), nullptr);
+    return true;
+}
 
 bool ParseBaud(const std::string& text, std::uint32_t& rate) {
     for (std::uint32_t r : kBaudRates) {
@@ -209,6 +252,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     };
 
     bool help = false;
+    std::string portOption; // the first of --port and --baud given, if any
     PortChoice port;
     std::map<std::string, std::string> options;
     std::string operand;
@@ -243,6 +287,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
                 value = argv[++i];
             } else {
                 return usage("option '" + name + "' needs a value (" + option->value + ")");
+            }
+            if (IsPortOption(name) && portOption.empty()) {
+                portOption = name;
             }
             if (name == "--help") {
                 help = true;
@@ -290,8 +337,29 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
         return kExitUsage;
     }
     Invocation inv{*command, out, err, port, options, operand};
+    if (!command->usesPort && !portOption.empty()) {
+        return inv.Usage("option '" + portOption + "' is not taken by " + command->name);
+    }
     if (command->operand != nullptr && !haveOperand) {
         return inv.Usage(std::string(command->name) + " needs " + command->operand);
     }
-    return command->run(inv);
+    int status = command->run(inv);
+
+    // What the command printed must have reached standard output; a result lost on a
+    // full disk or in a closed pipe is not a success.
+    const bool failedBefore = !out;
+    errno = 0;
+    out.flush();
+    if (!out) {
+        const int error = failedBefore ? 0 : errno;
+        err << kProgram << ": error writing standard output"
+            << (error != 0 ? std::string(": ") + std::strerror(error) : std::string());
+        if (command->outputOptional) {
+            err << " (the " << command->name << " went on to its end)";
+        } else if (status == kExitOk) {
+            status = kExitFailed;
+        }
+        err << std::endl;
+    }
+    return status;
 }

@@ -9,6 +9,9 @@
 //
 // Results go to standard output, messages to standard error. Exit status 0 on success,
 // 1 when the operation failed, 2 for a usage error (the message names the argument).
+// Standard output that cannot be written (a full disk, a reader that went away) fails
+// the command, but for a load, which goes on to its end: a receiver must never be left
+// half-loaded because a pipe closed. A closed pipe never kills the program.
 //
 // Every command is one entry of the command table: its name, synopsis, help text, the
 // options it takes (with or without a value), at most one operand, and the function
@@ -45,6 +48,12 @@ struct CommandInfo {
     std::vector<OptionInfo> options;
     const char* operand; // name of its one operand ("FILE"), or nullptr for none
     int (*run)(Invocation& inv);
+    // Whether it talks to a receiver, and so takes --port and --baud.
+    bool usesPort = true;
+    // Whether its work goes on when standard output cannot be written (a load, which
+    // must not stop half-way for a closed pipe); for every other command a failed
+    // write to standard output is a failure.
+    bool outputOptional = false;
 };
 
 // A parsed command line.
@@ -72,6 +81,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err);
 
 // One of the four offered rates, written in decimal.
 bool ParseBaud(const std::string& text, std::uint32_t& rate);
+
+// A number written as a plain decimal: digits with at most one point, no sign, exponent,
+// hexadecimal, infinity or spaces. False, value untouched, for anything else.
+bool ParsePlainDecimal(const std::string& text, double& value);
 
 // The commands.
 int RunPorts(Invocation& inv);

@@ -4,10 +4,6 @@
 
 #include "proto/Port.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
-
 namespace {
 
 // A JSON string literal.
@@ -78,17 +74,6 @@ bool ParseOnOff(const std::string& text, bool& on) {
     return false;
 }
 
-// A frequency in MHz, in the C locale, that has a correction channel.
-bool ParseChannel(const std::string& text, std::int32_t& channel) {
-    if (text.empty()) {
-        return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const double mhz = std::strtod(text.c_str(), &end);
-    return errno == 0 && *end == '\0' && std::isfinite(mhz) && MHzToChannel(mhz, channel);
-}
-
 } // namespace
 
 int RunPorts(Invocation& inv) {
@@ -135,7 +120,6 @@ int RunInfo(Invocation& inv) {
     } else {
         PrintSettings(inv.out, traffic);
     }
-    inv.out.flush();
     return kExitOk;
 }
 
@@ -166,9 +150,11 @@ int RunSet(Invocation& inv) {
     }
     std::int32_t channel = 0;
     const bool alternate = inv.Has("--freq") && inv.Value("--freq") != "default";
-    if (alternate && !ParseChannel(inv.Value("--freq"), channel)) {
-        return inv.Usage("bad value '" + inv.Value("--freq") +
-                         "' for --freq: default or a frequency in MHz such as 1545.5");
+    if (alternate && !ParseBandFrequency(inv.Value("--freq"), channel)) {
+        return inv.Usage("bad value '" + inv.Value("--freq") + "' for --freq: default, or a " +
+                         "frequency in MHz from " + std::to_string(kBandLowMHz) + " to " +
+                         std::to_string(kBandHighMHz) +
+                         " on a 0.5 kHz step, written as a plain decimal such as 1545.5");
     }
     std::uint32_t newBaud = 0;
     if (inv.Has("--new-baud") && !ParseBaud(inv.Value("--new-baud"), newBaud)) {
@@ -230,7 +216,6 @@ int RunSet(Invocation& inv) {
         return kExitFailed;
     }
     PrintSettings(inv.out, traffic);
-    inv.out.flush();
     const std::vector<std::string> differences = ApplyDifferences(values, traffic.settings);
     if (!differences.empty()) {
         inv.err << "The receiver does not report what was asked:" << std::endl;

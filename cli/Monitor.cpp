@@ -57,14 +57,8 @@ private:
 };
 
 bool ParseDuration(const std::string& text, std::chrono::milliseconds& duration) {
-    if (text.empty()) {
-        return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const double seconds = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
-        seconds > kMaxDurationSeconds) {
+    double seconds = 0;
+    if (!ParsePlainDecimal(text, seconds) || seconds <= 0 || seconds > kMaxDurationSeconds) {
         return false;
     }
     duration = std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(seconds * 1000)));
@@ -77,7 +71,8 @@ int RunMonitor(Invocation& inv) {
     std::chrono::milliseconds duration = kForever;
     if (inv.Has("--duration") && !ParseDuration(inv.Value("--duration"), duration)) {
         return inv.Usage("bad value '" + inv.Value("--duration") +
-                         "' for --duration: a number of seconds greater than 0");
+                         "' for --duration: a number of seconds greater than 0, written as a "
+                         "plain decimal");
     }
     std::string logName;
     if (inv.Has("--log")) {
@@ -107,11 +102,16 @@ int RunMonitor(Invocation& inv) {
         CatchInterrupt();
         inv.err << "Monitoring " << PortDeviceName << " at " << PortBaudRate
                 << " baud; Ctrl-C ends." << std::endl;
+        // Standard output that can no longer be written (its reader gone, with SIGPIPE
+        // ignored as under a service manager, or a full disk) ends the monitor: what it
+        // would show from then on is lost. The program's end reports it.
         const TickEnd end = RunTicks(
-            sink, [&] { return Interrupted() || sink.LogError() != 0; }, duration, true,
-            [&] { inv.out.flush(); });
+            sink, [&] { return Interrupted() || sink.LogError() != 0 || !inv.out; }, duration,
+            true, [&] { inv.out.flush(); });
         inv.out.flush();
-        if (sink.LogError() != 0) {
+        if (!inv.out) {
+            status = kExitFailed;
+        } else if (sink.LogError() != 0) {
             inv.err << "Error writing log file " << logName << ": "
                     << std::strerror(sink.LogError()) << std::endl;
             status = kExitFailed;

@@ -76,6 +76,23 @@ TEST_F(CliTest, UsageErrorsExitTwoNameTheBadArgumentAndSendNothing) {
         {{"--port", dev, "set", "--freq", "9999999"}, "'9999999' for --freq"},
         {{"--port", dev, "set", "--nav-rate", "5", "--new-baud", "115200"}, "'115200'"},
         {{"--port", dev, "find", "--device", "/dev/a"}, "'/dev/a'"},
+        // Frequencies outside the correction band, off its 0.5 kHz step, or not written
+        // as a plain decimal would be sent as nonsense channels.
+        {{"--port", dev, "set", "--freq", "1"}, "'1' for --freq"},
+        {{"--port", dev, "set", "--freq", "1e3"}, "'1e3' for --freq"},
+        {{"--port", dev, "set", "--freq", "1545.5e0"}, "'1545.5e0' for --freq"},
+        {{"--port", dev, "set", "--freq", "0x1p10"}, "'0x1p10' for --freq"},
+        {{"--port", dev, "set", "--freq", "154.55"}, "'154.55' for --freq"},
+        {{"--port", dev, "set", "--freq", "1524.9995"}, "'1524.9995' for --freq"},
+        {{"--port", dev, "set", "--freq", "1559.0005"}, "'1559.0005' for --freq"},
+        {{"--port", dev, "set", "--freq", "1525.0001"}, "'1525.0001' for --freq"},
+        {{"--port", dev, "set", "--freq", "1545.7777"}, "'1545.7777' for --freq"},
+        {{"--port", dev, "set", "--freq", "-1545.5"}, "'-1545.5' for --freq"},
+        {{"--port", dev, "monitor", "--duration", "0x10"}, "'0x10' for --duration"},
+        {{"--port", dev, "monitor", "--duration", "1e1"}, "'1e1' for --duration"},
+        // Options a command does not take.
+        {{"--port", dev, "ports"}, "'--port' is not taken by ports"},
+        {{"ports", "--baud", "9600"}, "'--baud' is not taken by ports"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.back());
@@ -84,6 +101,8 @@ TEST_F(CliTest, UsageErrorsExitTwoNameTheBadArgumentAndSendNothing) {
         EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
         EXPECT_TRUE(r.out.empty());
     }
+    const CliResult band = Run({"--port", dev, "set", "--freq", "1600"}, {dev});
+    EXPECT_NE(band.err.find("from 1525 to 1559 on a 0.5 kHz step"), std::string::npos) << band.err;
     // No command: the overview, on standard error.
     const CliResult none = Run({}, {dev});
     EXPECT_EQ(none.status, 2);
@@ -140,6 +159,50 @@ TEST_F(CliTest, FindTriesDevicesThenRatesAndPrintsWhereTheReceiverAnswered) {
     EXPECT_TRUE(none.out.empty());
     EXPECT_EQ(Lines(none.err), (std::vector<std::string>{"Attempting " + a + " at 9600",
                                                          "Failed to find unit."}));
+}
+
+// Unlike the window's search, which never begins when its first device will not open,
+// the program names that device and searches on.
+TEST_F(CliTest, FindSkipsADeviceThatWillNotOpenAndSearchesTheNext) {
+    auto receiver = StartSim();
+    ASSERT_TRUE(receiver);
+    const std::string missing = tree_.path() + "/ttyMissing";
+    const std::string dev = receiver->DevicePath();
+    const CliResult r = Run({"find"}, {missing, dev});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, dev + " 19200\n");
+    EXPECT_EQ(r.err.find("Error opening device " + missing + "\n"), 0u) << r.err;
+    EXPECT_NE(r.err.find("Skipping " + missing + ".\nAttempting " + dev + " at 4800\n"),
+              std::string::npos)
+        << r.err;
+}
+
+// A result that could not be written is not a success, and a reader that went away ends
+// the monitor even when SIGPIPE is ignored (as a service manager starts programs).
+TEST_F(CliTest, OutputThatCannotBeWrittenFailsTheCommand) {
+    auto receiver = StartSim();
+    ASSERT_TRUE(receiver);
+    const std::string dev = receiver->DevicePath();
+    const std::string toFull = "\"$0\" \"$@\" > /dev/full";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"ports"}, {"--port", dev, "info"},
+          {"--port", dev, "info", "--json"}, {"--port", dev, "monitor", "--duration", "3"}}) {
+        SCOPED_TRACE(args.back());
+        const CliResult r = RunCliInShell(toFull, args, {dev}, tree_.path());
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("error writing standard output"), std::string::npos) << r.err;
+        if (args[0] != "--port" || args[2] == "info") {
+            EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+        }
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    const CliResult piped = RunCliInShell(
+        "trap '' PIPE; set -o pipefail; \"$0\" \"$@\" | head -n 1 > /dev/null",
+        {"--port", dev, "monitor", "--duration", "30"}, {dev}, tree_.path());
+    EXPECT_EQ(piped.status, 1) << piped.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+    EXPECT_NE(piped.err.find("error writing standard output"), std::string::npos) << piped.err;
 }
 
 TEST_F(CliTest, InfoPrintsTheReportedSettingsAsTextAndJson) {

@@ -54,12 +54,9 @@ inline CliResult RunProgram(const std::vector<std::string>& command,
                             const std::function<void(pid_t, const CliResult&)>& during = {},
                             int input = -1);
 
-inline CliResult RunCliProgram(const std::vector<std::string>& args,
-                               const std::vector<std::string>& devices,
-                               const std::string& sysfs,
-                               std::chrono::seconds timeout = std::chrono::seconds(60),
-                               const std::function<void(pid_t, const CliResult&)>& during = {},
-                               int input = -1) {
+// The test's environment with the device list made of devices over the sysfs tree.
+inline std::vector<std::string> CliEnvironment(const std::vector<std::string>& devices,
+                                               const std::string& sysfs) {
     std::string extra;
     for (const std::string& d : devices)
         extra += (extra.empty() ? "" : ":") + d;
@@ -69,9 +66,32 @@ inline CliResult RunCliProgram(const std::vector<std::string>& args,
         if (entry.rfind("KESTRANE_EXTRA_PORTS=", 0) != 0 && entry.rfind("KESTRANE_SYSFS_TTY=", 0) != 0)
             env.push_back(entry);
     }
+    return env;
+}
+
+inline CliResult RunCliProgram(const std::vector<std::string>& args,
+                               const std::vector<std::string>& devices,
+                               const std::string& sysfs,
+                               std::chrono::seconds timeout = std::chrono::seconds(60),
+                               const std::function<void(pid_t, const CliResult&)>& during = {},
+                               int input = -1) {
     std::vector<std::string> command = args;
     command.insert(command.begin(), KESTRANE_CLI_PROGRAM);
-    return RunProgram(command, env, timeout, during, input);
+    return RunProgram(command, CliEnvironment(devices, sysfs), timeout, during, input);
+}
+
+// Runs the program with args inside a bash script, as a script would use it: the script
+// names the program as "$0" and its arguments as "$@", for example
+// 'set -o pipefail; "$0" "$@" | head -n 1' or '"$0" "$@" > /dev/full'. The status is the
+// script's.
+inline CliResult RunCliInShell(const std::string& script, const std::vector<std::string>& args,
+                               const std::vector<std::string>& devices,
+                               const std::string& sysfs,
+                               std::chrono::seconds timeout = std::chrono::seconds(60),
+                               const std::function<void(pid_t, const CliResult&)>& during = {}) {
+    std::vector<std::string> command = {"/bin/bash", "-c", script, KESTRANE_CLI_PROGRAM};
+    command.insert(command.end(), args.begin(), args.end());
+    return RunProgram(command, CliEnvironment(devices, sysfs), timeout, during);
 }
 
 inline CliResult RunProgram(const std::vector<std::string>& command,
