@@ -131,8 +131,21 @@ bool ParseTime(const Field& f, NmeaTime& t) {
     return true;
 }
 
-bool ValidDate(int day, int month) {
-    return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+bool LeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// Days of the month; February's 29th only in a leap year, or when the year is not known.
+int DaysInMonth(int month, std::optional<int> year) {
+    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month == 2 && (!year || LeapYear(*year)))
+        return 29;
+    return kDays[month - 1];
+}
+
+// A day that exists in its month (the Gregorian calendar).
+bool ValidDate(int day, int month, std::optional<int> year) {
+    return month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(month, year);
 }
 
 // RMC's "ddmmyy".
@@ -144,7 +157,7 @@ bool ParseShortDate(const Field& f, NmeaDate& d) {
     d.month = v / 100 % 100;
     const int yy = v % 100;
     d.year = yy >= 80 ? 1900 + yy : 2000 + yy;
-    return ValidDate(d.day, d.month);
+    return ValidDate(d.day, d.month, d.year);
 }
 
 // "ddmm.mmm" (latitude, 2 degree digits) or "dddmm.mmm" (longitude, 3) and its
@@ -337,7 +350,9 @@ bool DecodeZda(const Fields& f, NmeaState& s) {
     if ((hasDay && !ParseUnsigned(a[1], day)) || (hasMonth && !ParseUnsigned(a[2], month)) ||
         (hasYear && (a[3].length != 4 || !ParseUnsigned(a[3], year))))
         return false;
-    if ((hasDay && (day < 1 || day > 31)) || (hasMonth && (month < 1 || month > 12)))
+    if ((hasDay && (day < 1 || day > 31)) || (hasMonth && (month < 1 || month > 12)) ||
+        (hasDay && hasMonth &&
+         !ValidDate(day, month, hasYear ? std::optional<int>(year) : std::nullopt)))
         return false;
     double zone = 0.0;
     if ((!a[4].Empty() && (!ParseDecimal(a[4], zone) || zone < -13.0 || zone > 13.0)) ||

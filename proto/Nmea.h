@@ -19,7 +19,8 @@
 //     every field its type has, so a sentence cut short is refused either way.
 //   - An empty field is "unknown": the value it would set becomes unknown, never zero.
 //   - A field that is present but does not parse (a letter in a number, minutes of 60 or
-//     more, a hemisphere that is not N/S or E/W, month 13, ...) refuses the sentence.
+//     more, a hemisphere that is not N/S or E/W, month 13, a day its month does not
+//     have such as 31 February or 29 February 2100, ...) refuses the sentence.
 //   - A refused sentence changes nothing of the decoded state and is counted as
 //     unusable; a GP sentence of another type (GSV, GLL, TXT, ...) is counted as other
 //     and changes nothing either. Lines of other talkers are not given to the decoder.

@@ -152,6 +152,23 @@ TEST(NmeaDecoder, RefusedSentencesChangeNothingAndAreCounted) {
     EXPECT_EQ(d.UnusableCount(), std::size(refused));
 }
 
+// A date is refused unless its day exists in its month: 31 February never, 29 February
+// in leap years only (2024 and 2000 are, 2100 is not: a century year must divide by 400).
+TEST(NmeaDecoder, TheDayMustExistInItsMonth) {
+    NmeaDecoder d;
+    EXPECT_EQ(Feed(d, "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,310226,003.1,W*61").outcome,
+              NmeaOutcome::Unusable);
+    EXPECT_EQ(Feed(d, "$GPZDA,201530.00,29,02,2100,00,00*69").outcome, NmeaOutcome::Unusable);
+    EXPECT_FALSE(d.State().date.has_value());
+
+    ASSERT_EQ(Feed(d, "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,290224,003.1,W*6A").outcome,
+              NmeaOutcome::Used);
+    EXPECT_EQ(d.State().date->year, 2024);
+    EXPECT_EQ(d.State().date->day, 29);
+    ASSERT_EQ(Feed(d, "$GPZDA,201530.00,29,02,2000,00,00*68").outcome, NmeaOutcome::Used);
+    EXPECT_EQ(d.State().date->year, 2000);
+}
+
 // Every capture of the test data, cut as the main window cuts it: nothing faults (the
 // sanitizer builds watch), every line is counted once, and the captures of receivers
 // that send only sound sentences have none refused.
