@@ -269,6 +269,42 @@ TEST(DeviationHistory, MetresAndCircles) {
     EXPECT_NEAR(h.East(580), 100.0, 0.01);
 }
 
+// Fixes at the pole. At 89.9999° N a fix lies on the parallel whose radius is
+// a cos(phi) / sqrt(1 - e^2 sin^2(phi)) with WGS-84's a = 6378137 m and
+// e^2 = f (2 - f), f = 1 / 298.257223563: 11.169398 m (Python's math module, doubles).
+// Four fixes on that parallel at 0°, 90° E, 180° and 90° W are the corners of a square
+// about the polar axis, the pole itself its centre: four fixes 11.169398 m from the
+// mean and one at it, so both circles reach 11.169398 m, and each axis sees two
+// corners at +-11.169398 m and three at 0: a sample deviation of 11.169398 / sqrt(2)
+// = 7.897957 m. Taken from a corner, the 90° E one lies 11.169398 m east and as far
+// north (across the pole's side). The figures do not depend on which fix comes first,
+// the pole included.
+TEST(DeviationHistory, AtThePole) {
+    const double radius = 11.169398;
+    const double sigma = 7.897957;
+    const double corners[][2] = {{89.9999, 0.0}, {89.9999, 90.0}, {89.9999, 180.0}, {89.9999, -90.0}};
+    DeviationHistory h;
+    for (const bool poleFirst : {false, true}) {
+        SCOPED_TRACE(poleFirst ? "the pole first" : "a corner first");
+        h.Clear();
+        if (poleFirst)
+            h.Add(90.0, 0.0);
+        for (const auto& c : corners)
+            h.Add(c[0], c[1]);
+        if (!poleFirst) {
+            h.Add(90.0, 0.0);
+            EXPECT_NEAR(h.East(1), radius, 1e-5);
+            EXPECT_NEAR(h.North(1), radius, 1e-5);
+        }
+        const DeviationHistory::Stats s = h.Compute();
+        EXPECT_NEAR(*s.cep50, radius, 1e-5);
+        EXPECT_NEAR(*s.cep95, radius, 1e-5);
+        EXPECT_NEAR(s.largestDistance, radius, 1e-5);
+        EXPECT_NEAR(*s.sigmaEast, sigma, 1e-5);
+        EXPECT_NEAR(*s.sigmaNorth, sigma, 1e-5);
+    }
+}
+
 // A fix is plotted once per epoch (GGA and RMC of one time), only with a valid
 // position, and "no data" follows the arrival of GGA and RMC alone.
 TEST(FixStatus, OneFixPerEpochAndTheAgeOfTheLastFixSentence) {
