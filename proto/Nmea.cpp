@@ -5,8 +5,10 @@
 namespace {
 
 // Fields past the last one a known type has are not looked at; later NMEA versions
-// append some (RMC's navigational status, GSA's system id).
-constexpr std::size_t kMaxFields = 24;
+// append some (RMC's navigational status, GSA's system id). GSA's precisions come after
+// as many satellite slots as the receiver has (twelve, some send 24), so room is left
+// for 34 slots; a GSA with more fields than that is refused.
+constexpr std::size_t kMaxFields = 40;
 // Digits of a number's mantissa: more than a double holds, fewer than an int64 overflows.
 constexpr int kMaxDigits = 17;
 
@@ -18,7 +20,8 @@ struct Field {
 
 struct Fields {
     std::array<Field, kMaxFields> at;
-    std::size_t count = 0;
+    std::size_t count = 0; // kept in at
+    std::size_t total = 0; // in the sentence
 };
 
 bool IsDigit(char c) {
@@ -259,28 +262,42 @@ bool DecodeGga(const Fields& f, NmeaState& s, bool& validPosition) {
     return true;
 }
 
-// GSA: selection mode A/M, fix mode 1..3, twelve PRNs, PDOP, HDOP, VDOP.
+// NMEA 4.1's system id, the last field of a GSA: one hex digit (1 GPS, 2 GLONASS, ...),
+// or left empty.
+bool IsSystemId(const Field& f) {
+    return f.Empty() ||
+           (f.length == 1 && ((f.text[0] >= '1' && f.text[0] <= '9') ||
+                              (f.text[0] >= 'A' && f.text[0] <= 'F')));
+}
+
+// GSA: selection mode A/M, fix mode 1..3, the PRNs of the satellites used in twelve or
+// more slots, PDOP, HDOP, VDOP, [system id]. The precisions are the last three fields,
+// or the three before a system id: a last field that is a system id in a GSA with room
+// for one (18 fields or more) is taken for one. PRNs past kNmeaMaxPrns are checked and
+// not kept.
 bool DecodeGsa(const Fields& f, NmeaState& s) {
-    if (f.count < 17)
+    if (f.count < 17 || f.total > kMaxFields)
         return false;
     const Field* a = f.at.data();
     if (!a[0].Empty() && !(a[0].length == 1 && (a[0].text[0] == 'A' || a[0].text[0] == 'M')))
         return false;
     if (!OptionalUnsigned(a[1], s.fixMode) || (s.fixMode && (*s.fixMode < 1 || *s.fixMode > 3)))
         return false;
+    const std::size_t end = f.count >= 18 && IsSystemId(a[f.count - 1]) ? f.count - 1 : f.count;
     s.prnCount = 0;
-    for (std::size_t i = 0; i < kNmeaMaxPrns; ++i) {
-        const Field& p = a[2 + i];
+    for (std::size_t i = 2; i < end - 3; ++i) {
+        const Field& p = a[i];
         if (p.Empty())
             continue;
         int prn = 0;
         if (!ParseUnsigned(p, prn) || prn < 1 || prn > 999)
             return false;
-        s.prns[s.prnCount++] = prn;
+        if (s.prnCount < kNmeaMaxPrns)
+            s.prns[s.prnCount++] = prn;
     }
     s.prnsKnown = true;
-    return OptionalNonNegative(a[14], s.pdop) && OptionalNonNegative(a[15], s.hdop) &&
-           OptionalNonNegative(a[16], s.vdop);
+    return OptionalNonNegative(a[end - 3], s.pdop) && OptionalNonNegative(a[end - 2], s.hdop) &&
+           OptionalNonNegative(a[end - 1], s.vdop);
 }
 
 // RMC: time, status A/V, lat, N/S, lon, E/W, knots, course, ddmmyy, magnetic variation,
@@ -442,6 +459,7 @@ NmeaResult NmeaDecoder::Decode(const std::uint8_t* line, std::size_t length) {
             if (i == bodyLength || body[i] == ',') {
                 if (fields.count < kMaxFields)
                     fields.at[fields.count++] = Field{body + start, i - start};
+                ++fields.total;
                 start = i + 1;
             }
         }

@@ -70,6 +70,7 @@ struct NmeaState {
     std::optional<int> fixMode;               // GSA: 1 no fix, 2 2D, 3 3D
     std::optional<int> satellitesUsed;        // GGA
     std::array<int, kNmeaMaxPrns> prns = {};  // GSA: satellites used, in the order sent
+                                              // (the first twelve of a longer GSA)
     std::size_t prnCount = 0;
     bool prnsKnown = false;                   // a GSA has been decoded
     std::optional<double> pdop;               // GSA

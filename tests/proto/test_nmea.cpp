@@ -152,6 +152,36 @@ TEST(NmeaDecoder, RefusedSentencesChangeNothingAndAreCounted) {
     EXPECT_EQ(d.UnusableCount(), std::size(refused));
 }
 
+// A GSA's precisions are its last three fields, or the three before an NMEA 4.1 system
+// id: a receiver that sends 24 satellite slots (15 of them used) puts them after the
+// 24th, where a reading of twelve slots would take PRNs 25, 29 and 30 for them.
+TEST(NmeaDecoder, GsaPrecisionsAreItsLastFields) {
+    const char* const lines[] = {
+        "$GPGSA,A,3,02,05,06,07,09,12,13,15,17,19,20,24,25,29,30,,,,,,,,,,1.8,1.0,1.5*31",
+        "$GPGSA,A,3,02,05,06,07,09,12,13,15,17,19,20,24,25,29,30,,,,,,,,,,1.8,1.0,1.5,1*2C",
+    };
+    for (const char* line : lines) {
+        SCOPED_TRACE(line);
+        NmeaDecoder d;
+        ASSERT_EQ(Feed(d, "$GPGGA,123519,4807.038,N,01131.000,E,1,15,0.9,545.4,M,46.9,M,,*4B").outcome,
+                  NmeaOutcome::Used);
+        ASSERT_EQ(Feed(d, line).outcome, NmeaOutcome::Used);
+        const NmeaState& s = d.State();
+        EXPECT_EQ(*s.fixMode, 3);
+        EXPECT_DOUBLE_EQ(*s.pdop, 1.8);
+        EXPECT_DOUBLE_EQ(*s.hdop, 1.0);
+        EXPECT_DOUBLE_EQ(*s.vdop, 1.5);
+        // The first twelve used satellites are kept.
+        ASSERT_EQ(s.prnCount, kNmeaMaxPrns);
+        EXPECT_EQ(s.prns[0], 2);
+        EXPECT_EQ(s.prns[11], 24);
+    }
+    NmeaDecoder d;
+    ASSERT_EQ(Feed(d, "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1,1*24").outcome, NmeaOutcome::Used);
+    EXPECT_DOUBLE_EQ(*d.State().pdop, 2.5);
+    EXPECT_DOUBLE_EQ(*d.State().vdop, 2.1);
+}
+
 // A date is refused unless its day exists in its month: 31 February never, 29 February
 // in leap years only (2024 and 2000 are, 2100 is not: a century year must divide by 400).
 TEST(NmeaDecoder, TheDayMustExistInItsMonth) {
