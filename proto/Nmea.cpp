@@ -22,6 +22,12 @@ struct Fields {
     std::array<Field, kMaxFields> at;
     std::size_t count = 0; // kept in at
     std::size_t total = 0; // in the sentence
+    bool checked = false;  // the sentence carried a checksum, and it matched
+
+    // Whether the layout's first n fields can be read by their positions: all there, or
+    // fewer in a sentence whose checksum vouches that the receiver sent no more (the
+    // missing ones then read as empty).
+    bool Readable(std::size_t n) const { return count >= n || checked; }
 };
 
 bool IsDigit(char c) {
@@ -163,41 +169,47 @@ bool ParseShortDate(const Field& f, NmeaDate& d) {
     return ValidDate(d.day, d.month, d.year);
 }
 
+enum class Coordinate {
+    Read,       // into the coordinate, or unknown when a field is empty
+    OutOfRange, // well formed, but minutes of 60 or more or degrees past 90 or 180
+    Bad,        // not a coordinate
+};
+
 // "ddmm.mmm" (latitude, 2 degree digits) or "dddmm.mmm" (longitude, 3) and its
 // hemisphere. Either field empty leaves the coordinate unknown.
-bool ParseCoordinate(const Field& value, const Field& side, int degreeDigits, char positive,
-                     char negative, std::optional<NmeaCoordinate>& out) {
+Coordinate ReadCoordinate(const Field& value, const Field& side, int degreeDigits, char positive,
+                          char negative, std::optional<NmeaCoordinate>& out) {
     if (!side.Empty() &&
         (side.length != 1 || (side.text[0] != positive && side.text[0] != negative)))
-        return false;
+        return Coordinate::Bad;
     if (value.Empty()) {
         out.reset();
-        return true;
+        return Coordinate::Read;
     }
     const std::size_t whole = static_cast<std::size_t>(degreeDigits) + 2;
     if (value.length < whole)
-        return false;
+        return Coordinate::Bad;
     for (std::size_t i = 0; i < whole; ++i)
         if (!IsDigit(value.text[i]))
-            return false;
+            return Coordinate::Bad;
     if (value.length > whole && value.text[whole] != '.')
-        return false;
+        return Coordinate::Bad;
     const Field minutesField{value.text + degreeDigits, value.length - degreeDigits};
     if (minutesField.length >= sizeof(NmeaCoordinate::minutes))
-        return false;
+        return Coordinate::Bad;
     double minutes = 0.0;
-    if (!ParseNonNegative(minutesField, minutes) || minutes >= 60.0)
-        return false;
+    if (!ParseNonNegative(minutesField, minutes))
+        return Coordinate::Bad;
     int deg = 0;
     for (int i = 0; i < degreeDigits; ++i)
         deg = deg * 10 + (value.text[i] - '0');
     const double limit = degreeDigits == 2 ? 90.0 : 180.0;
     const double degrees = deg + minutes / 60.0;
-    if (degrees > limit)
-        return false;
+    if (minutes >= 60.0 || degrees > limit)
+        return Coordinate::OutOfRange;
     if (side.Empty()) {
         out.reset();
-        return true;
+        return Coordinate::Read;
     }
     NmeaCoordinate c;
     c.wholeDegrees = deg;
@@ -206,6 +218,23 @@ bool ParseCoordinate(const Field& value, const Field& side, int degreeDigits, ch
     c.hemisphere = side.text[0];
     c.degrees = c.hemisphere == negative ? -degrees : degrees;
     out = c;
+    return Coordinate::Read;
+}
+
+// Latitude, N/S, longitude, E/W. A coordinate out of its range refuses the sentence,
+// unless the sentence reports no fix: receivers without one fill the position with a
+// placeholder such as 89° 60' N or 360° E, and the position is then unknown.
+bool ReadPosition(const Field* a, bool noFix, NmeaState& s) {
+    const Coordinate latitude = ReadCoordinate(a[0], a[1], 2, 'N', 'S', s.latitude);
+    const Coordinate longitude = ReadCoordinate(a[2], a[3], 3, 'E', 'W', s.longitude);
+    if (latitude == Coordinate::Bad || longitude == Coordinate::Bad)
+        return false;
+    if (latitude == Coordinate::OutOfRange || longitude == Coordinate::OutOfRange) {
+        if (!noFix)
+            return false;
+        s.latitude.reset();
+        s.longitude.reset();
+    }
     return true;
 }
 
@@ -246,13 +275,12 @@ constexpr double kKmhPerKnot = 1.852;
 // GGA: time, lat, N/S, lon, E/W, quality, satellites, HDOP, altitude, M, geoid
 // separation, M, age of corrections, station.
 bool DecodeGga(const Fields& f, NmeaState& s, bool& validPosition) {
-    if (f.count < 14)
+    if (!f.Readable(14))
         return false;
     const Field* a = f.at.data();
-    if (!Optional(a[0], s.time, ParseTime) ||
-        !ParseCoordinate(a[1], a[2], 2, 'N', 'S', s.latitude) ||
-        !ParseCoordinate(a[3], a[4], 3, 'E', 'W', s.longitude) ||
-        !OptionalUnsigned(a[5], s.quality) || !OptionalUnsigned(a[6], s.satellitesUsed) ||
+    if (!Optional(a[0], s.time, ParseTime) || !OptionalUnsigned(a[5], s.quality) ||
+        !ReadPosition(a + 1, s.quality && *s.quality == 0, s) ||
+        !OptionalUnsigned(a[6], s.satellitesUsed) ||
         !OptionalNonNegative(a[7], s.hdop) || !OptionalDecimal(a[8], s.altitude) ||
         !LetterOrEmpty(a[9], 'M') || !OptionalDecimal(a[10], s.geoidSeparation) ||
         !LetterOrEmpty(a[11], 'M') || !OptionalNonNegative(a[12], s.correctionAge) ||
@@ -301,27 +329,30 @@ bool DecodeGsa(const Fields& f, NmeaState& s) {
 }
 
 // RMC: time, status A/V, lat, N/S, lon, E/W, knots, course, ddmmyy, magnetic variation,
-// E/W, [mode].
+// E/W, [mode]. Some receivers send 11 fields with the mode where the variation's E/W
+// belongs: a mode letter there other than E is taken for the mode.
 bool DecodeRmc(const Fields& f, NmeaState& s, bool& validPosition) {
-    if (f.count < 11)
+    if (!f.Readable(11))
         return false;
     const Field* a = f.at.data();
     if (!a[1].Empty() && !(a[1].length == 1 && (a[1].text[0] == 'A' || a[1].text[0] == 'V')))
         return false;
+    const bool modeForSide =
+        f.count == 11 && a[10].length == 1 && std::strchr("ADFMNPRS", a[10].text[0]) != nullptr;
+    const Field* modeField = modeForSide ? &a[10] : (f.count > 11 ? &a[11] : nullptr);
+    char mode = 0;
+    if (modeField != nullptr && !modeField->Empty()) {
+        if (modeField->length != 1 || std::strchr("ADEFMNPRS", modeField->text[0]) == nullptr)
+            return false;
+        mode = modeField->text[0];
+    }
+    const bool noFix = (a[1].length == 1 && a[1].text[0] == 'V') || mode == 'N';
     std::optional<double> variation;
-    if (!Optional(a[0], s.time, ParseTime) ||
-        !ParseCoordinate(a[2], a[3], 2, 'N', 'S', s.latitude) ||
-        !ParseCoordinate(a[4], a[5], 3, 'E', 'W', s.longitude) ||
+    if (!Optional(a[0], s.time, ParseTime) || !ReadPosition(a + 2, noFix, s) ||
         !OptionalNonNegative(a[6], s.speedKnots) || !OptionalCourse(a[7], s.course) ||
         !Optional(a[8], s.date, ParseShortDate) || !OptionalNonNegative(a[9], variation) ||
-        !(LetterOrEmpty(a[10], 'E') || LetterOrEmpty(a[10], 'W')))
+        (!modeForSide && !(LetterOrEmpty(a[10], 'E') || LetterOrEmpty(a[10], 'W'))))
         return false;
-    char mode = 0;
-    if (f.count > 11 && !a[11].Empty()) {
-        if (a[11].length != 1 || std::strchr("ADEFMNPRS", a[11].text[0]) == nullptr)
-            return false;
-        mode = a[11].text[0];
-    }
     if (s.speedKnots)
         s.speedKmh = *s.speedKnots * kKmhPerKnot;
     else
@@ -333,7 +364,7 @@ bool DecodeRmc(const Fields& f, NmeaState& s, bool& validPosition) {
 
 // VTG: course true, T, course magnetic, M, knots, N, km/h, K, [mode].
 bool DecodeVtg(const Fields& f, NmeaState& s) {
-    if (f.count < 8)
+    if (!f.Readable(8))
         return false;
     const Field* a = f.at.data();
     std::optional<double> magnetic;
@@ -355,7 +386,7 @@ bool DecodeVtg(const Fields& f, NmeaState& s) {
 
 // ZDA: time, day, month, year, local zone hours, local zone minutes.
 bool DecodeZda(const Fields& f, NmeaState& s) {
-    if (f.count < 6)
+    if (!f.Readable(6))
         return false;
     const Field* a = f.at.data();
     int day = 0;
@@ -427,11 +458,12 @@ NmeaResult NmeaDecoder::Decode(const std::uint8_t* line, std::size_t length) {
         sum = static_cast<std::uint8_t>(sum ^ c);
         ++end;
     }
-    if (end < length) {
-        const bool checked = length - end == 3 && HexValue(line[end + 1]) >= 0 &&
+    const bool checked = end < length;
+    if (checked) {
+        const bool matches = length - end == 3 && HexValue(line[end + 1]) >= 0 &&
                              HexValue(line[end + 2]) >= 0 &&
                              HexValue(line[end + 1]) * 16 + HexValue(line[end + 2]) == sum;
-        if (!checked) {
+        if (!matches) {
             ++unusable_;
             result.outcome = NmeaOutcome::Unusable;
             return result;
@@ -453,6 +485,7 @@ NmeaResult NmeaDecoder::Decode(const std::uint8_t* line, std::size_t length) {
     }
 
     Fields fields;
+    fields.checked = checked;
     if (bodyLength > 5) {
         std::size_t start = 6;
         for (std::size_t i = 6; i <= bodyLength; ++i) {

@@ -152,6 +152,64 @@ TEST(NmeaDecoder, RefusedSentencesChangeNothingAndAreCounted) {
     EXPECT_EQ(d.UnusableCount(), std::size(refused));
 }
 
+// Lines of real receivers whose layout departs from the usual one, each read field by
+// field. From the gpsd project's test captures (BSD-2-Clause): test/daemon/saab-r4.log
+// (Saab R4, as kept in the mirror ukyg9e5r6k7gubiekd6/gpsd at 11a189656c22), and
+// test/daemon/motorola-t805.log and mtk-3301.log (ntpsec/gpsd at e9597931e19e and
+// dd17936ae45d).
+//   - The Saab's GGA stops after the geoid separation's unit: 13 fields, checksum right.
+//   - The Saab's and the Motorola's RMC have 11 fields, their mode where the
+//     variation's E/W belongs (the Motorola with a variation of 0 before it).
+//   - The MediaTek, before its first fix, sends 89° 60' N 0° E as a placeholder (with
+//     quality 0 and status V): time and date are kept, the position is unknown. The
+//     last line is the same GGA made with a longitude of 360° (checksum recomputed).
+TEST(NmeaDecoder, ReceiversVariantsAreReadByPosition) {
+    struct Case {
+        const char* line;
+        std::int32_t milliseconds;
+        int day; // 0: no date in the sentence
+        double latitude;
+        double longitude;
+        bool position; // known after the sentence
+        bool valid;    // a fix to plot
+    };
+    const Case cases[] = {
+        {"$GPGGA,130711,5012.790800,N,00806.879600,W,2,,,,,,,*6A", (13 * 3600 + 7 * 60 + 11) * 1000,
+         0, 50 + 12.7908 / 60, -(8 + 6.8796 / 60), true, true},
+        {"$GPRMC,130711.00,A,5012.790800,N,00806.879600,W,0.5,3.0,010611,,A*6A",
+         (13 * 3600 + 7 * 60 + 11) * 1000, 1, 50 + 12.7908 / 60, -(8 + 6.8796 / 60), true, true},
+        {"$GPRMC,212615.879,A,4839.9396,N,00214.8909,E,0.78,237.93,181207,0,A*75",
+         (21 * 3600 + 26 * 60 + 15) * 1000 + 879, 18, 48 + 39.9396 / 60, 2 + 14.8909 / 60, true,
+         true},
+        {"$GPGGA,235946.005,8960.000000,N,00000.000000,E,0,0,,137.000,M,13.000,M,,*49",
+         (23 * 3600 + 59 * 60 + 46) * 1000 + 5, 0, 0, 0, false, false},
+        {"$GPRMC,235946.005,V,8960.000000,N,00000.000000,E,0.000,0.00,050180,,,N*47",
+         (23 * 3600 + 59 * 60 + 46) * 1000 + 5, 5, 0, 0, false, false},
+        {"$GPGGA,235946.005,0000.000000,N,36000.000000,E,0,0,,137.000,M,13.000,M,,*4B",
+         (23 * 3600 + 59 * 60 + 46) * 1000 + 5, 0, 0, 0, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        NmeaDecoder d;
+        const NmeaResult r = Feed(d, c.line);
+        EXPECT_EQ(r.outcome, NmeaOutcome::Used);
+        if (r.outcome != NmeaOutcome::Used)
+            continue;
+        EXPECT_EQ(r.validPosition, c.valid);
+        const NmeaState& s = d.State();
+        EXPECT_EQ(s.time->Milliseconds(), c.milliseconds);
+        EXPECT_EQ(s.date.has_value(), c.day != 0);
+        if (s.date && c.day != 0) {
+            EXPECT_EQ(s.date->day, c.day);
+        }
+        EXPECT_EQ(s.latitude.has_value() && s.longitude.has_value(), c.position);
+        if (c.position && s.latitude && s.longitude) {
+            EXPECT_NEAR(s.latitude->degrees, c.latitude, 1e-9);
+            EXPECT_NEAR(s.longitude->degrees, c.longitude, 1e-9);
+        }
+    }
+}
+
 // A GSA's precisions are its last three fields, or the three before an NMEA 4.1 system
 // id: a receiver that sends 24 satellite slots (15 of them used) puts them after the
 // 24th, where a reading of twelve slots would take PRNs 25, 29 and 30 for them.
