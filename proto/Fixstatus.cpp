@@ -14,14 +14,21 @@ double Radians(double degrees) {
     return degrees * kPi / 180.0;
 }
 
-// The longitude difference b - a, the short way round the antimeridian.
-double LongitudeDelta(double a, double b) {
-    double d = b - a;
-    if (d > 180.0)
-        d -= 360.0;
-    else if (d < -180.0)
-        d += 360.0;
-    return d;
+struct Earth {
+    double x;
+    double y;
+    double z;
+};
+
+// A point on the WGS-84 ellipsoid in earth-centred, earth-fixed metres.
+Earth OnEllipsoid(double latitude, double longitude) {
+    const double sinLat = std::sin(Radians(latitude));
+    const double cosLat = std::cos(Radians(latitude));
+    const double primeVertical =
+        kSemiMajorAxis / std::sqrt(1.0 - kEccentricitySquared * sinLat * sinLat);
+    return {primeVertical * cosLat * std::cos(Radians(longitude)),
+            primeVertical * cosLat * std::sin(Radians(longitude)),
+            primeVertical * (1.0 - kEccentricitySquared) * sinLat};
 }
 
 // The smallest of the sorted distances that at least share of them do not exceed.
@@ -45,14 +52,14 @@ void DeviationHistory::Clear() {
 void DeviationHistory::Add(double latitude, double longitude) {
     if (!hasOrigin_) {
         hasOrigin_ = true;
-        originLat_ = latitude;
-        originLon_ = longitude;
-        const double s = std::sin(Radians(latitude));
-        const double w = 1.0 - kEccentricitySquared * s * s;
-        const double primeVertical = kSemiMajorAxis / std::sqrt(w);
-        const double meridian = kSemiMajorAxis * (1.0 - kEccentricitySquared) / (w * std::sqrt(w));
-        metresPerRadEast_ = primeVertical * std::cos(Radians(latitude));
-        metresPerRadNorth_ = meridian;
+        const Earth o = OnEllipsoid(latitude, longitude);
+        originX_ = o.x;
+        originY_ = o.y;
+        originZ_ = o.z;
+        sinLat_ = std::sin(Radians(latitude));
+        cosLat_ = std::cos(Radians(latitude));
+        sinLon_ = std::sin(Radians(longitude));
+        cosLon_ = std::cos(Radians(longitude));
     }
     std::size_t slot;
     if (count_ < kCapacity) {
@@ -62,8 +69,13 @@ void DeviationHistory::Add(double latitude, double longitude) {
         slot = first_;
         first_ = (first_ + 1) % kCapacity;
     }
-    east_[slot] = Radians(LongitudeDelta(originLon_, longitude)) * metresPerRadEast_;
-    north_[slot] = Radians(latitude - originLat_) * metresPerRadNorth_;
+    // The offset from the origin, turned into the origin's east and north.
+    const Earth p = OnEllipsoid(latitude, longitude);
+    const double dx = p.x - originX_;
+    const double dy = p.y - originY_;
+    const double dz = p.z - originZ_;
+    east_[slot] = -sinLon_ * dx + cosLon_ * dy;
+    north_[slot] = -sinLat_ * cosLon_ * dx - sinLat_ * sinLon_ * dy + cosLat_ * dz;
 }
 
 DeviationHistory::Stats DeviationHistory::Compute() {

@@ -4,9 +4,12 @@
 // about their mean.
 //
 // Scatter. The last 600 fixes with a valid position are kept as metres east and north
-// of the first fix since the history was started (a local plane: the WGS-84 radii of
-// curvature at that fix; over the few kilometres a history spans the error is far
-// below a receiver's own). The statistics are taken about the mean of the kept fixes:
+// of the first fix since the history was started: each fix is placed on the WGS-84
+// ellipsoid and its offset from the first fix projected on the plane that touches the
+// ellipsoid there (east along the first fix's parallel, north along its meridian). This
+// holds at the poles and across 180° of longitude alike; over the few kilometres a
+// history spans, the plane departs from the ellipsoid far less than a receiver's own
+// error. The statistics are taken about the mean of the kept fixes:
 //   - sigma east and sigma north: sample standard deviations (n - 1), from 2 fixes on;
 //   - CEP50 and CEP95: the radius within which 50 % and 95 % of the fixes lie, i.e.
 //     the smallest distance from the mean that at least that share of the fixes does
@@ -56,10 +59,15 @@ private:
     std::size_t first_ = 0;
     std::size_t count_ = 0;
     bool hasOrigin_ = false;
-    double originLat_ = 0.0;
-    double originLon_ = 0.0;
-    double metresPerRadEast_ = 0.0;
-    double metresPerRadNorth_ = 0.0;
+    // The first fix on the ellipsoid, earth-centred metres, and the sines and cosines
+    // of its latitude and longitude that turn an offset into east and north.
+    double originX_ = 0.0;
+    double originY_ = 0.0;
+    double originZ_ = 0.0;
+    double sinLat_ = 0.0;
+    double cosLat_ = 1.0;
+    double sinLon_ = 0.0;
+    double cosLon_ = 1.0;
 };
 
 class FixStatus {

@@ -5,8 +5,10 @@
 namespace {
 
 // Fields past the last one a known type has are not looked at; later NMEA versions
-// append some (RMC's navigational status, GSA's system id).
-constexpr std::size_t kMaxFields = 24;
+// append some (RMC's navigational status, GSA's system id). GSA's precisions come after
+// as many satellite slots as the receiver has (twelve, some send 24), so room is left
+// for 34 slots; a GSA with more fields than that is refused.
+constexpr std::size_t kMaxFields = 40;
 // Digits of a number's mantissa: more than a double holds, fewer than an int64 overflows.
 constexpr int kMaxDigits = 17;
 
@@ -18,7 +20,14 @@ struct Field {
 
 struct Fields {
     std::array<Field, kMaxFields> at;
-    std::size_t count = 0;
+    std::size_t count = 0; // kept in at
+    std::size_t total = 0; // in the sentence
+    bool checked = false;  // the sentence carried a checksum, and it matched
+
+    // Whether the layout's first n fields can be read by their positions: all there, or
+    // fewer in a sentence whose checksum vouches that the receiver sent no more (the
+    // missing ones then read as empty).
+    bool Readable(std::size_t n) const { return count >= n || checked; }
 };
 
 bool IsDigit(char c) {
@@ -131,8 +140,21 @@ bool ParseTime(const Field& f, NmeaTime& t) {
     return true;
 }
 
-bool ValidDate(int day, int month) {
-    return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+bool LeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// Days of the month; February's 29th only in a leap year, or when the year is not known.
+int DaysInMonth(int month, std::optional<int> year) {
+    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month == 2 && (!year || LeapYear(*year)))
+        return 29;
+    return kDays[month - 1];
+}
+
+// A day that exists in its month (the Gregorian calendar).
+bool ValidDate(int day, int month, std::optional<int> year) {
+    return month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(month, year);
 }
 
 // RMC's "ddmmyy".
@@ -144,44 +166,50 @@ bool ParseShortDate(const Field& f, NmeaDate& d) {
     d.month = v / 100 % 100;
     const int yy = v % 100;
     d.year = yy >= 80 ? 1900 + yy : 2000 + yy;
-    return ValidDate(d.day, d.month);
+    return ValidDate(d.day, d.month, d.year);
 }
+
+enum class Coordinate {
+    Read,       // into the coordinate, or unknown when a field is empty
+    OutOfRange, // well formed, but minutes of 60 or more or degrees past 90 or 180
+    Bad,        // not a coordinate
+};
 
 // "ddmm.mmm" (latitude, 2 degree digits) or "dddmm.mmm" (longitude, 3) and its
 // hemisphere. Either field empty leaves the coordinate unknown.
-bool ParseCoordinate(const Field& value, const Field& side, int degreeDigits, char positive,
-                     char negative, std::optional<NmeaCoordinate>& out) {
+Coordinate ReadCoordinate(const Field& value, const Field& side, int degreeDigits, char positive,
+                          char negative, std::optional<NmeaCoordinate>& out) {
     if (!side.Empty() &&
         (side.length != 1 || (side.text[0] != positive && side.text[0] != negative)))
-        return false;
+        return Coordinate::Bad;
     if (value.Empty()) {
         out.reset();
-        return true;
+        return Coordinate::Read;
     }
     const std::size_t whole = static_cast<std::size_t>(degreeDigits) + 2;
     if (value.length < whole)
-        return false;
+        return Coordinate::Bad;
     for (std::size_t i = 0; i < whole; ++i)
         if (!IsDigit(value.text[i]))
-            return false;
+            return Coordinate::Bad;
     if (value.length > whole && value.text[whole] != '.')
-        return false;
+        return Coordinate::Bad;
     const Field minutesField{value.text + degreeDigits, value.length - degreeDigits};
     if (minutesField.length >= sizeof(NmeaCoordinate::minutes))
-        return false;
+        return Coordinate::Bad;
     double minutes = 0.0;
-    if (!ParseNonNegative(minutesField, minutes) || minutes >= 60.0)
-        return false;
+    if (!ParseNonNegative(minutesField, minutes))
+        return Coordinate::Bad;
     int deg = 0;
     for (int i = 0; i < degreeDigits; ++i)
         deg = deg * 10 + (value.text[i] - '0');
     const double limit = degreeDigits == 2 ? 90.0 : 180.0;
     const double degrees = deg + minutes / 60.0;
-    if (degrees > limit)
-        return false;
+    if (minutes >= 60.0 || degrees > limit)
+        return Coordinate::OutOfRange;
     if (side.Empty()) {
         out.reset();
-        return true;
+        return Coordinate::Read;
     }
     NmeaCoordinate c;
     c.wholeDegrees = deg;
@@ -190,6 +218,23 @@ bool ParseCoordinate(const Field& value, const Field& side, int degreeDigits, ch
     c.hemisphere = side.text[0];
     c.degrees = c.hemisphere == negative ? -degrees : degrees;
     out = c;
+    return Coordinate::Read;
+}
+
+// Latitude, N/S, longitude, E/W. A coordinate out of its range refuses the sentence,
+// unless the sentence reports no fix: receivers without one fill the position with a
+// placeholder such as 89° 60' N or 360° E, and the position is then unknown.
+bool ReadPosition(const Field* a, bool noFix, NmeaState& s) {
+    const Coordinate latitude = ReadCoordinate(a[0], a[1], 2, 'N', 'S', s.latitude);
+    const Coordinate longitude = ReadCoordinate(a[2], a[3], 3, 'E', 'W', s.longitude);
+    if (latitude == Coordinate::Bad || longitude == Coordinate::Bad)
+        return false;
+    if (latitude == Coordinate::OutOfRange || longitude == Coordinate::OutOfRange) {
+        if (!noFix)
+            return false;
+        s.latitude.reset();
+        s.longitude.reset();
+    }
     return true;
 }
 
@@ -230,13 +275,12 @@ constexpr double kKmhPerKnot = 1.852;
 // GGA: time, lat, N/S, lon, E/W, quality, satellites, HDOP, altitude, M, geoid
 // separation, M, age of corrections, station.
 bool DecodeGga(const Fields& f, NmeaState& s, bool& validPosition) {
-    if (f.count < 14)
+    if (!f.Readable(14))
         return false;
     const Field* a = f.at.data();
-    if (!Optional(a[0], s.time, ParseTime) ||
-        !ParseCoordinate(a[1], a[2], 2, 'N', 'S', s.latitude) ||
-        !ParseCoordinate(a[3], a[4], 3, 'E', 'W', s.longitude) ||
-        !OptionalUnsigned(a[5], s.quality) || !OptionalUnsigned(a[6], s.satellitesUsed) ||
+    if (!Optional(a[0], s.time, ParseTime) || !OptionalUnsigned(a[5], s.quality) ||
+        !ReadPosition(a + 1, s.quality && *s.quality == 0, s) ||
+        !OptionalUnsigned(a[6], s.satellitesUsed) ||
         !OptionalNonNegative(a[7], s.hdop) || !OptionalDecimal(a[8], s.altitude) ||
         !LetterOrEmpty(a[9], 'M') || !OptionalDecimal(a[10], s.geoidSeparation) ||
         !LetterOrEmpty(a[11], 'M') || !OptionalNonNegative(a[12], s.correctionAge) ||
@@ -246,52 +290,69 @@ bool DecodeGga(const Fields& f, NmeaState& s, bool& validPosition) {
     return true;
 }
 
-// GSA: selection mode A/M, fix mode 1..3, twelve PRNs, PDOP, HDOP, VDOP.
+// NMEA 4.1's system id, the last field of a GSA: one hex digit (1 GPS, 2 GLONASS, ...),
+// or left empty.
+bool IsSystemId(const Field& f) {
+    return f.Empty() ||
+           (f.length == 1 && ((f.text[0] >= '1' && f.text[0] <= '9') ||
+                              (f.text[0] >= 'A' && f.text[0] <= 'F')));
+}
+
+// GSA: selection mode A/M, fix mode 1..3, the PRNs of the satellites used in twelve or
+// more slots, PDOP, HDOP, VDOP, [system id]. The precisions are the last three fields,
+// or the three before a system id: a last field that is a system id in a GSA with room
+// for one (18 fields or more) is taken for one. PRNs past kNmeaMaxPrns are checked and
+// not kept.
 bool DecodeGsa(const Fields& f, NmeaState& s) {
-    if (f.count < 17)
+    if (f.count < 17 || f.total > kMaxFields)
         return false;
     const Field* a = f.at.data();
     if (!a[0].Empty() && !(a[0].length == 1 && (a[0].text[0] == 'A' || a[0].text[0] == 'M')))
         return false;
     if (!OptionalUnsigned(a[1], s.fixMode) || (s.fixMode && (*s.fixMode < 1 || *s.fixMode > 3)))
         return false;
+    const std::size_t end = f.count >= 18 && IsSystemId(a[f.count - 1]) ? f.count - 1 : f.count;
     s.prnCount = 0;
-    for (std::size_t i = 0; i < kNmeaMaxPrns; ++i) {
-        const Field& p = a[2 + i];
+    for (std::size_t i = 2; i < end - 3; ++i) {
+        const Field& p = a[i];
         if (p.Empty())
             continue;
         int prn = 0;
         if (!ParseUnsigned(p, prn) || prn < 1 || prn > 999)
             return false;
-        s.prns[s.prnCount++] = prn;
+        if (s.prnCount < kNmeaMaxPrns)
+            s.prns[s.prnCount++] = prn;
     }
     s.prnsKnown = true;
-    return OptionalNonNegative(a[14], s.pdop) && OptionalNonNegative(a[15], s.hdop) &&
-           OptionalNonNegative(a[16], s.vdop);
+    return OptionalNonNegative(a[end - 3], s.pdop) && OptionalNonNegative(a[end - 2], s.hdop) &&
+           OptionalNonNegative(a[end - 1], s.vdop);
 }
 
 // RMC: time, status A/V, lat, N/S, lon, E/W, knots, course, ddmmyy, magnetic variation,
-// E/W, [mode].
+// E/W, [mode]. Some receivers send 11 fields with the mode where the variation's E/W
+// belongs: a mode letter there other than E is taken for the mode.
 bool DecodeRmc(const Fields& f, NmeaState& s, bool& validPosition) {
-    if (f.count < 11)
+    if (!f.Readable(11))
         return false;
     const Field* a = f.at.data();
     if (!a[1].Empty() && !(a[1].length == 1 && (a[1].text[0] == 'A' || a[1].text[0] == 'V')))
         return false;
+    const bool modeForSide =
+        f.count == 11 && a[10].length == 1 && std::strchr("ADFMNPRS", a[10].text[0]) != nullptr;
+    const Field* modeField = modeForSide ? &a[10] : (f.count > 11 ? &a[11] : nullptr);
+    char mode = 0;
+    if (modeField != nullptr && !modeField->Empty()) {
+        if (modeField->length != 1 || std::strchr("ADEFMNPRS", modeField->text[0]) == nullptr)
+            return false;
+        mode = modeField->text[0];
+    }
+    const bool noFix = (a[1].length == 1 && a[1].text[0] == 'V') || mode == 'N';
     std::optional<double> variation;
-    if (!Optional(a[0], s.time, ParseTime) ||
-        !ParseCoordinate(a[2], a[3], 2, 'N', 'S', s.latitude) ||
-        !ParseCoordinate(a[4], a[5], 3, 'E', 'W', s.longitude) ||
+    if (!Optional(a[0], s.time, ParseTime) || !ReadPosition(a + 2, noFix, s) ||
         !OptionalNonNegative(a[6], s.speedKnots) || !OptionalCourse(a[7], s.course) ||
         !Optional(a[8], s.date, ParseShortDate) || !OptionalNonNegative(a[9], variation) ||
-        !(LetterOrEmpty(a[10], 'E') || LetterOrEmpty(a[10], 'W')))
+        (!modeForSide && !(LetterOrEmpty(a[10], 'E') || LetterOrEmpty(a[10], 'W'))))
         return false;
-    char mode = 0;
-    if (f.count > 11 && !a[11].Empty()) {
-        if (a[11].length != 1 || std::strchr("ADEFMNPRS", a[11].text[0]) == nullptr)
-            return false;
-        mode = a[11].text[0];
-    }
     if (s.speedKnots)
         s.speedKmh = *s.speedKnots * kKmhPerKnot;
     else
@@ -303,7 +364,7 @@ bool DecodeRmc(const Fields& f, NmeaState& s, bool& validPosition) {
 
 // VTG: course true, T, course magnetic, M, knots, N, km/h, K, [mode].
 bool DecodeVtg(const Fields& f, NmeaState& s) {
-    if (f.count < 8)
+    if (!f.Readable(8))
         return false;
     const Field* a = f.at.data();
     std::optional<double> magnetic;
@@ -325,7 +386,7 @@ bool DecodeVtg(const Fields& f, NmeaState& s) {
 
 // ZDA: time, day, month, year, local zone hours, local zone minutes.
 bool DecodeZda(const Fields& f, NmeaState& s) {
-    if (f.count < 6)
+    if (!f.Readable(6))
         return false;
     const Field* a = f.at.data();
     int day = 0;
@@ -337,7 +398,9 @@ bool DecodeZda(const Fields& f, NmeaState& s) {
     if ((hasDay && !ParseUnsigned(a[1], day)) || (hasMonth && !ParseUnsigned(a[2], month)) ||
         (hasYear && (a[3].length != 4 || !ParseUnsigned(a[3], year))))
         return false;
-    if ((hasDay && (day < 1 || day > 31)) || (hasMonth && (month < 1 || month > 12)))
+    if ((hasDay && (day < 1 || day > 31)) || (hasMonth && (month < 1 || month > 12)) ||
+        (hasDay && hasMonth &&
+         !ValidDate(day, month, hasYear ? std::optional<int>(year) : std::nullopt)))
         return false;
     double zone = 0.0;
     if ((!a[4].Empty() && (!ParseDecimal(a[4], zone) || zone < -13.0 || zone > 13.0)) ||
@@ -395,11 +458,12 @@ NmeaResult NmeaDecoder::Decode(const std::uint8_t* line, std::size_t length) {
         sum = static_cast<std::uint8_t>(sum ^ c);
         ++end;
     }
-    if (end < length) {
-        const bool checked = length - end == 3 && HexValue(line[end + 1]) >= 0 &&
+    const bool checked = end < length;
+    if (checked) {
+        const bool matches = length - end == 3 && HexValue(line[end + 1]) >= 0 &&
                              HexValue(line[end + 2]) >= 0 &&
                              HexValue(line[end + 1]) * 16 + HexValue(line[end + 2]) == sum;
-        if (!checked) {
+        if (!matches) {
             ++unusable_;
             result.outcome = NmeaOutcome::Unusable;
             return result;
@@ -421,12 +485,14 @@ NmeaResult NmeaDecoder::Decode(const std::uint8_t* line, std::size_t length) {
     }
 
     Fields fields;
+    fields.checked = checked;
     if (bodyLength > 5) {
         std::size_t start = 6;
         for (std::size_t i = 6; i <= bodyLength; ++i) {
             if (i == bodyLength || body[i] == ',') {
                 if (fields.count < kMaxFields)
                     fields.at[fields.count++] = Field{body + start, i - start};
+                ++fields.total;
                 start = i + 1;
             }
         }

@@ -16,10 +16,17 @@
 //     nor "*" (a "$" inside a line is the start of a second sentence run into the first).
 //   - A checksum, when there is one, is two hex digits (either case) that match. A
 //     sentence without one is taken (NMEA makes it optional), but it must still carry
-//     every field its type has, so a sentence cut short is refused either way.
-//   - An empty field is "unknown": the value it would set becomes unknown, never zero.
+//     every field its type has, so a sentence cut short is refused either way. A
+//     sentence whose checksum matches is as the receiver sent it: fields it leaves off
+//     at the end read as empty (GSA excepted, whose precisions are its last fields).
+//   - Each field is read by its position. An empty field is "unknown": the value it
+//     would set becomes unknown, never zero.
 //   - A field that is present but does not parse (a letter in a number, minutes of 60 or
-//     more, a hemisphere that is not N/S or E/W, month 13, ...) refuses the sentence.
+//     more, a hemisphere that is not N/S or E/W, month 13, a day its month does not
+//     have such as 31 February or 29 February 2100, ...) refuses the sentence. One
+//     exception: a GGA of quality 0 or an RMC of status V or mode N whose position is
+//     out of range (a receiver's placeholder before its first fix, 89° 60' N or 360° E)
+//     is taken with its position unknown.
 //   - A refused sentence changes nothing of the decoded state and is counted as
 //     unusable; a GP sentence of another type (GSV, GLL, TXT, ...) is counted as other
 //     and changes nothing either. Lines of other talkers are not given to the decoder.
@@ -69,6 +76,7 @@ struct NmeaState {
     std::optional<int> fixMode;               // GSA: 1 no fix, 2 2D, 3 3D
     std::optional<int> satellitesUsed;        // GGA
     std::array<int, kNmeaMaxPrns> prns = {};  // GSA: satellites used, in the order sent
+                                              // (the first twelve of a longer GSA)
     std::size_t prnCount = 0;
     bool prnsKnown = false;                   // a GSA has been decoded
     std::optional<double> pdop;               // GSA

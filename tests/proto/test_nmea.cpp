@@ -152,6 +152,111 @@ TEST(NmeaDecoder, RefusedSentencesChangeNothingAndAreCounted) {
     EXPECT_EQ(d.UnusableCount(), std::size(refused));
 }
 
+// Lines of real receivers whose layout departs from the usual one, each read field by
+// field. From the gpsd project's test captures (BSD-2-Clause): test/daemon/saab-r4.log
+// (Saab R4, as kept in the mirror ukyg9e5r6k7gubiekd6/gpsd at 11a189656c22), and
+// test/daemon/motorola-t805.log and mtk-3301.log (ntpsec/gpsd at e9597931e19e and
+// dd17936ae45d).
+//   - The Saab's GGA stops after the geoid separation's unit: 13 fields, checksum right.
+//   - The Saab's and the Motorola's RMC have 11 fields, their mode where the
+//     variation's E/W belongs (the Motorola with a variation of 0 before it).
+//   - The MediaTek, before its first fix, sends 89° 60' N 0° E as a placeholder (with
+//     quality 0 and status V): time and date are kept, the position is unknown. The
+//     last line is the same GGA made with a longitude of 360° (checksum recomputed).
+TEST(NmeaDecoder, ReceiversVariantsAreReadByPosition) {
+    struct Case {
+        const char* line;
+        std::int32_t milliseconds;
+        int day; // 0: no date in the sentence
+        double latitude;
+        double longitude;
+        bool position; // known after the sentence
+        bool valid;    // a fix to plot
+    };
+    const Case cases[] = {
+        {"$GPGGA,130711,5012.790800,N,00806.879600,W,2,,,,,,,*6A", (13 * 3600 + 7 * 60 + 11) * 1000,
+         0, 50 + 12.7908 / 60, -(8 + 6.8796 / 60), true, true},
+        {"$GPRMC,130711.00,A,5012.790800,N,00806.879600,W,0.5,3.0,010611,,A*6A",
+         (13 * 3600 + 7 * 60 + 11) * 1000, 1, 50 + 12.7908 / 60, -(8 + 6.8796 / 60), true, true},
+        {"$GPRMC,212615.879,A,4839.9396,N,00214.8909,E,0.78,237.93,181207,0,A*75",
+         (21 * 3600 + 26 * 60 + 15) * 1000 + 879, 18, 48 + 39.9396 / 60, 2 + 14.8909 / 60, true,
+         true},
+        {"$GPGGA,235946.005,8960.000000,N,00000.000000,E,0,0,,137.000,M,13.000,M,,*49",
+         (23 * 3600 + 59 * 60 + 46) * 1000 + 5, 0, 0, 0, false, false},
+        {"$GPRMC,235946.005,V,8960.000000,N,00000.000000,E,0.000,0.00,050180,,,N*47",
+         (23 * 3600 + 59 * 60 + 46) * 1000 + 5, 5, 0, 0, false, false},
+        {"$GPGGA,235946.005,0000.000000,N,36000.000000,E,0,0,,137.000,M,13.000,M,,*4B",
+         (23 * 3600 + 59 * 60 + 46) * 1000 + 5, 0, 0, 0, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        NmeaDecoder d;
+        const NmeaResult r = Feed(d, c.line);
+        EXPECT_EQ(r.outcome, NmeaOutcome::Used);
+        if (r.outcome != NmeaOutcome::Used)
+            continue;
+        EXPECT_EQ(r.validPosition, c.valid);
+        const NmeaState& s = d.State();
+        EXPECT_EQ(s.time->Milliseconds(), c.milliseconds);
+        EXPECT_EQ(s.date.has_value(), c.day != 0);
+        if (s.date && c.day != 0) {
+            EXPECT_EQ(s.date->day, c.day);
+        }
+        EXPECT_EQ(s.latitude.has_value() && s.longitude.has_value(), c.position);
+        if (c.position && s.latitude && s.longitude) {
+            EXPECT_NEAR(s.latitude->degrees, c.latitude, 1e-9);
+            EXPECT_NEAR(s.longitude->degrees, c.longitude, 1e-9);
+        }
+    }
+}
+
+// A GSA's precisions are its last three fields, or the three before an NMEA 4.1 system
+// id: a receiver that sends 24 satellite slots (15 of them used) puts them after the
+// 24th, where a reading of twelve slots would take PRNs 25, 29 and 30 for them.
+TEST(NmeaDecoder, GsaPrecisionsAreItsLastFields) {
+    const char* const lines[] = {
+        "$GPGSA,A,3,02,05,06,07,09,12,13,15,17,19,20,24,25,29,30,,,,,,,,,,1.8,1.0,1.5*31",
+        "$GPGSA,A,3,02,05,06,07,09,12,13,15,17,19,20,24,25,29,30,,,,,,,,,,1.8,1.0,1.5,1*2C",
+    };
+    for (const char* line : lines) {
+        SCOPED_TRACE(line);
+        NmeaDecoder d;
+        ASSERT_EQ(Feed(d, "$GPGGA,123519,4807.038,N,01131.000,E,1,15,0.9,545.4,M,46.9,M,,*4B").outcome,
+                  NmeaOutcome::Used);
+        ASSERT_EQ(Feed(d, line).outcome, NmeaOutcome::Used);
+        const NmeaState& s = d.State();
+        EXPECT_EQ(*s.fixMode, 3);
+        EXPECT_DOUBLE_EQ(*s.pdop, 1.8);
+        EXPECT_DOUBLE_EQ(*s.hdop, 1.0);
+        EXPECT_DOUBLE_EQ(*s.vdop, 1.5);
+        // The first twelve used satellites are kept.
+        ASSERT_EQ(s.prnCount, kNmeaMaxPrns);
+        EXPECT_EQ(s.prns[0], 2);
+        EXPECT_EQ(s.prns[11], 24);
+    }
+    NmeaDecoder d;
+    ASSERT_EQ(Feed(d, "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1,1*24").outcome, NmeaOutcome::Used);
+    EXPECT_DOUBLE_EQ(*d.State().pdop, 2.5);
+    EXPECT_DOUBLE_EQ(*d.State().vdop, 2.1);
+}
+
+// A date is refused unless its day exists in its month: 31 February never, 29 February
+// in leap years only (2024 and 2000 are, 2100 is not: a century year must divide by 400).
+TEST(NmeaDecoder, TheDayMustExistInItsMonth) {
+    NmeaDecoder d;
+    EXPECT_EQ(Feed(d, "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,310226,003.1,W*61").outcome,
+              NmeaOutcome::Unusable);
+    EXPECT_EQ(Feed(d, "$GPZDA,201530.00,29,02,2100,00,00*69").outcome, NmeaOutcome::Unusable);
+    EXPECT_FALSE(d.State().date.has_value());
+
+    ASSERT_EQ(Feed(d, "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,290224,003.1,W*6A").outcome,
+              NmeaOutcome::Used);
+    EXPECT_EQ(d.State().date->year, 2024);
+    EXPECT_EQ(d.State().date->day, 29);
+    ASSERT_EQ(Feed(d, "$GPZDA,201530.00,29,02,2000,00,00*68").outcome, NmeaOutcome::Used);
+    EXPECT_EQ(d.State().date->year, 2000);
+}
+
 // Every capture of the test data, cut as the main window cuts it: nothing faults (the
 // sanitizer builds watch), every line is counted once, and the captures of receivers
 // that send only sound sentences have none refused.
@@ -250,6 +355,42 @@ TEST(DeviationHistory, MetresAndCircles) {
     EXPECT_NEAR(h.East(599), 0.0, 1e-9);
     EXPECT_NEAR(h.East(579), 0.0, 1e-9);
     EXPECT_NEAR(h.East(580), 100.0, 0.01);
+}
+
+// Fixes at the pole. At 89.9999° N a fix lies on the parallel whose radius is
+// a cos(phi) / sqrt(1 - e^2 sin^2(phi)) with WGS-84's a = 6378137 m and
+// e^2 = f (2 - f), f = 1 / 298.257223563: 11.169398 m (Python's math module, doubles).
+// Four fixes on that parallel at 0°, 90° E, 180° and 90° W are the corners of a square
+// about the polar axis, the pole itself its centre: four fixes 11.169398 m from the
+// mean and one at it, so both circles reach 11.169398 m, and each axis sees two
+// corners at +-11.169398 m and three at 0: a sample deviation of 11.169398 / sqrt(2)
+// = 7.897957 m. Taken from a corner, the 90° E one lies 11.169398 m east and as far
+// north (across the pole's side). The figures do not depend on which fix comes first,
+// the pole included.
+TEST(DeviationHistory, AtThePole) {
+    const double radius = 11.169398;
+    const double sigma = 7.897957;
+    const double corners[][2] = {{89.9999, 0.0}, {89.9999, 90.0}, {89.9999, 180.0}, {89.9999, -90.0}};
+    DeviationHistory h;
+    for (const bool poleFirst : {false, true}) {
+        SCOPED_TRACE(poleFirst ? "the pole first" : "a corner first");
+        h.Clear();
+        if (poleFirst)
+            h.Add(90.0, 0.0);
+        for (const auto& c : corners)
+            h.Add(c[0], c[1]);
+        if (!poleFirst) {
+            h.Add(90.0, 0.0);
+            EXPECT_NEAR(h.East(1), radius, 1e-5);
+            EXPECT_NEAR(h.North(1), radius, 1e-5);
+        }
+        const DeviationHistory::Stats s = h.Compute();
+        EXPECT_NEAR(*s.cep50, radius, 1e-5);
+        EXPECT_NEAR(*s.cep95, radius, 1e-5);
+        EXPECT_NEAR(s.largestDistance, radius, 1e-5);
+        EXPECT_NEAR(*s.sigmaEast, sigma, 1e-5);
+        EXPECT_NEAR(*s.sigmaNorth, sigma, 1e-5);
+    }
 }
 
 // A fix is plotted once per epoch (GGA and RMC of one time), only with a valid
