@@ -39,6 +39,24 @@ constexpr DWORD kQueuedReadMs = 200;
 constexpr char kDevicePrefix[] = "\\\\.\\";
 constexpr std::size_t kPathMax = MAX_PATH;
 
+// The name a port is known by: without the device namespace prefix users may type
+// (needed there for COM10 and up) and in upper case, so that "COM7", "com7" and
+// "\\.\COM7" are one port, its path and its event names alike.
+std::string PortName(const char* deviceName, std::size_t length) {
+    const std::size_t prefixLength = sizeof kDevicePrefix - 1;
+    if (length >= prefixLength && std::memcmp(deviceName, kDevicePrefix, prefixLength) == 0) {
+        deviceName += prefixLength;
+        length -= prefixLength;
+    }
+    std::string name(deviceName, length);
+    for (char& c : name) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return name;
+}
+
 // Start bit, data bits, parity bit and stop bits of one character (one and a half stop
 // bits counted as two).
 unsigned BitsPerChar(const DCB& dcb) {
@@ -145,12 +163,13 @@ bool SerialPort::Open(const char* deviceName, std::uint32_t baudRate, std::uint3
         return false;
     }
     Win32Port& port = *win_;
-    const std::size_t nameLength = deviceName == nullptr ? 0 : std::strlen(deviceName);
-    if (deviceName == nullptr || nameLength + sizeof kDevicePrefix > kPathMax) {
+    const std::string name =
+        deviceName == nullptr ? std::string() : PortName(deviceName, std::strlen(deviceName));
+    if (deviceName == nullptr || name.size() + sizeof kDevicePrefix > kPathMax) {
         RecordError(ERROR_INVALID_NAME);
         return false;
     }
-    const std::string path = kDevicePrefix + std::string(deviceName, nameLength);
+    const std::string path = kDevicePrefix + name;
 
     // Opened without sharing and not inherited: a child process must not keep the
     // port held after this one has closed it.
@@ -165,12 +184,12 @@ bool SerialPort::Open(const char* deviceName, std::uint32_t baudRate, std::uint3
         return false;
     }
 
-    // The events are named after the device, so an event that exists already belongs to
-    // another port holding the same device. The system refuses a second open of a held
-    // device by itself (and the refusal is reported as such here too), but not every
-    // implementation of the interface does, and two holders would wake each other's
-    // waits; so the device is turned away before anything of it is changed.
-    const std::string name(deviceName, nameLength);
+    // The events are named after the port (never its path: a name with a backslash is
+    // no event name), so an event that exists already belongs to another port holding
+    // the same device. The system refuses a second open of a held device by itself (and
+    // the refusal is reported as such here too), but not every implementation of the
+    // interface does, and two holders would wake each other's waits; so the device is
+    // turned away before anything of it is changed.
     OVERLAPPED* const records[] = {&port.readOverlapped, &port.writeOverlapped};
     const char* const suffixes[] = {"SerialPortReadEvent", "SerialPortWriteEvent"};
     for (int i = 0; i < 2; ++i) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -94,6 +95,29 @@ TEST_F(SerialPortWin32Test, OpenWhileOpenAndOpenOfAHeldPortAreRefused) {
 
     first.Close();
     EXPECT_TRUE(second.Open(portA.c_str(), 19200, 0)) << second.errorText();
+}
+
+// Users also type a port in the device namespace (needed there from COM10 on), or in
+// lower case: every spelling opens the same port and counts as the same held device.
+TEST_F(SerialPortWin32Test, DeviceNamespaceAndLowerCaseNamesOpenTheSamePort) {
+    const std::string prefixed = "\\\\.\\" + portA;
+    std::string lower = portA;
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    ASSERT_TRUE(port.Open(prefixed.c_str(), 19200, 0)) << prefixed << ": " << port.errorText();
+    Send("ping");
+    EXPECT_EQ(Collect(port, 4), "ping");
+
+    for (const std::string& name : {portA, lower, prefixed}) {
+        SerialPort second;
+        EXPECT_FALSE(second.Open(name.c_str(), 19200, 0)) << name;
+        EXPECT_EQ(second.lastError(), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED)) << name;
+    }
+    port.Close();
+    ASSERT_TRUE(port.Open(lower.c_str(), 19200, 0)) << lower << ": " << port.errorText();
+    SerialPort second;
+    EXPECT_FALSE(second.Open(prefixed.c_str(), 19200, 0));
 }
 
 TEST_F(SerialPortWin32Test, NonBlockingReadOfAQuietLineReturnsAtOnce) {
