@@ -12,8 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/Memoutils.h"
-#include "app/Sentencetext.h"
+#include "ui/Memoutils.h"
+#include "proto/Sentencetext.h"
 #include "connect/Portform.h"
 #include "loader/Loadsetupform.h"
 #include "proto/Port.h"
@@ -98,15 +98,26 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), ui(new Ui::TFormMai
     connect(ui->MenuHelpContents, &QAction::triggered, this, &TFormMain::MenuHelpContentsClick);
     connect(ui->MenuHelpAbout, &QAction::triggered, this, &TFormMain::MenuHelpAboutClick);
 
-    // The port manager refreshes panel 0 through this window from now on.
+    // The port manager refreshes panel 0 through this window from now on, and the other
+    // windows reach it through its link.
     SetPortChangedHook([this] { UpdatePortPanel(); });
+    MainWindow = this;
     Timer->start();
 }
 
 TFormMain::~TFormMain() {
+    if (MainWindow == this)
+        MainWindow = nullptr;
     SetPortChangedHook({});
     if (logFile != nullptr)
         std::fclose(logFile);
+}
+
+void TFormMain::SetPolling(bool running) {
+    if (running)
+        Timer->start();
+    else
+        Timer->stop();
 }
 
 // ---------------------------------------------------------------------------------------

@@ -18,6 +18,12 @@
 // reported in a note and logging is switched off, so the panel never claims logging
 // while nothing reaches the disk.
 
+// app/ is the top of the program: only the program itself and what tests or measures it
+// as a whole may see it (the build gives them KESTRANE_APP_VISIBLE).
+#ifndef KESTRANE_APP_VISIBLE
+#error "app/ stands above every other folder: nothing below it may include it"
+#endif
+
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -28,6 +34,7 @@
 #include <string_view>
 
 #include "proto/Pollport.h"
+#include "ui/Mainlink.h"
 
 class QCloseEvent;
 class QLabel;
@@ -37,7 +44,7 @@ namespace Ui {
 class TFormMain;
 }
 
-class TFormMain : public QMainWindow, private PollSink {
+class TFormMain : public QMainWindow, public MainLink, private PollSink {
     Q_OBJECT
 public:
     explicit TFormMain(QWidget* parent = nullptr);
@@ -77,6 +84,12 @@ public:
 
     // The 100 ms poll; the software loader stops it while it owns the port.
     QTimer* Timer = nullptr;
+
+    // What the windows below ask of this one (ui/Mainlink.h).
+    std::int32_t MessageCount() const override { return messageCount; }
+    int LastMessageId() const override { return lastMessageId; }
+    void SetPolling(bool running) override;
+    void SetMainEnabled(bool enabled) override { setEnabled(enabled); }
 
     // Handlers.
     void TimerTimer();

@@ -33,6 +33,14 @@ void CreateWindows(const std::string& sysfsRoot) {
     FormWait = new TFormWait();
     FormLoadSetup = new TFormLoadSetup();
     FormStatus = new TFormStatus();
+
+    // The windows below the main window do not know one another upwards; what one tells
+    // another above it goes through these connections, made here where all are known.
+    // Both are direct: the receiver happens within the sender's call.
+    QObject::connect(FormPort, &TFormPort::ReceiverFoundAt, FormRcvrPort,
+                     &TFormRcvrPort::SelectBaudRateEntry);
+    QObject::connect(FormRcvrPort, &TFormRcvrPort::ReportPassedOn, FormLoadSetup,
+                     &TFormLoadSetup::OnConfigurationReport);
 }
 
 namespace {

@@ -7,6 +7,12 @@
 // constructor has it show the port's initial state, and the Receiver Setup dialog
 // registers itself for the receiver's reports when it is built.
 
+// app/ is the top of the program: only the program itself and what tests or measures it
+// as a whole may see it (the build gives them KESTRANE_APP_VISIBLE).
+#ifndef KESTRANE_APP_VISIBLE
+#error "app/ stands above every other folder: nothing below it may include it"
+#endif
+
 #include <string>
 
 #include "connect/Regutils.h"

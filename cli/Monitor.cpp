@@ -3,8 +3,8 @@
 #include "cli/Cli.h"
 #include "cli/Interrupt.h"
 
-#include "app/Sentencetext.h"
-#include "app/Timeutils.h"
+#include "proto/Sentencetext.h"
+#include "base/Timeutils.h"
 #include "proto/Memoutils.h"
 #include "proto/Port.h"
 

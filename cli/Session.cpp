@@ -1,7 +1,7 @@
 #include "cli/Session.h"
 
-#include "app/Clock.h"
-#include "app/Sentencetext.h"
+#include "base/Clock.h"
+#include "proto/Sentencetext.h"
 #include "connect/Opennote.h"
 #include "connect/Portsearch.h"
 #include "proto/Port.h"

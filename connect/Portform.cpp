@@ -7,10 +7,9 @@
 #include <cstdlib>
 #include <utility>
 
-#include "app/Mainform.h"
 #include "connect/Opennote.h"
 #include "proto/Port.h"
-#include "receiver/Rcvrportform.h"
+#include "ui/Mainlink.h"
 #include "ui/Noteform.h"
 #include "ui/Scaleutils.h"
 #include "ui/Waitform.h"
@@ -282,11 +281,11 @@ bool TFormPort::Host::BaudManual() const {
 }
 
 std::int32_t TFormPort::Host::MessageCount() const {
-    return FormMain != nullptr ? FormMain->messageCount : 0;
+    return MainWindow != nullptr ? MainWindow->MessageCount() : 0;
 }
 
 int TFormPort::Host::LastMessageId() const {
-    return FormMain != nullptr ? FormMain->lastMessageId : 0;
+    return MainWindow != nullptr ? MainWindow->LastMessageId() : 0;
 }
 
 void TFormPort::Host::AttemptOpened(const std::string& device, std::uint32_t rate, int deviceIndex,
@@ -319,9 +318,7 @@ void TFormPort::Host::HideAttempt() {
 
 void TFormPort::Host::ReceiverFound(int baudIndex) {
     form_.hide();
-    if (FormRcvrPort != nullptr) {
-        FormRcvrPort->SelectBaudRateEntry(baudIndex);
-    }
+    emit form_.ReceiverFoundAt(baudIndex);
 }
 
 void TFormPort::Host::ReceiverNotFound() {

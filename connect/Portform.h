@@ -21,7 +21,7 @@
 #include <memory>
 #include <string>
 
-#include "app/Clock.h"
+#include "base/Clock.h"
 #include "connect/Portsearch.h"
 #include "connect/Regutils.h"
 #include "ui/Windowrect.h"
@@ -67,6 +67,11 @@ public:
 
     // Click handler installed on the wait dialog's Cancel while a search runs.
     void SearchCancelClick();
+
+signals:
+    // The automatic search found the receiver at the rate of this entry of BaudRates; the
+    // Receiver Setup dialog selects the same entry (the program connects the two).
+    void ReceiverFoundAt(int baudIndex);
 
 private:
     // What the search sees of this dialog and the windows around it.

@@ -41,7 +41,7 @@
 // The class holds the state and takes the decisions; the window that runs it gives it
 // the port, the clock, the device list and, through SearchHost, what the user sees.
 
-#include "app/Clock.h"
+#include "base/Clock.h"
 #include "connect/Regutils.h"
 #include "serial/Serialport.h"
 

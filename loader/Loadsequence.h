@@ -53,7 +53,7 @@
 // The window supplies the effects that belong to it through hooks: showing a status
 // text, reopening the port at another rate, and the common end of a load.
 
-#include "app/Clock.h"
+#include "base/Clock.h"
 #include "loader/Softwarefile.h"
 #include "serial/Serialport.h"
 

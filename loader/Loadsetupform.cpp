@@ -12,13 +12,13 @@
 #include <QTimer>
 #include <cstring>
 
-#include "app/Mainform.h"
-#include "app/Memoutils.h"
+#include "ui/Memoutils.h"
 #include "connect/Portform.h"
 #include "proto/Memoutils.h"
 #include "proto/Port.h"
 #include "receiver/Rcvrportform.h"
 #include "ui/Helpform.h"
+#include "ui/Mainlink.h"
 
 TFormLoadSetup* FormLoadSetup = nullptr;
 
@@ -134,18 +134,14 @@ void TFormLoadSetup::ReopenPort(std::uint32_t baudRate) {
 }
 
 void TFormLoadSetup::SetMainPoll(bool running) {
-    if (FormMain != nullptr && FormMain->Timer != nullptr) {
-        if (running) {
-            FormMain->Timer->start();
-        } else {
-            FormMain->Timer->stop();
-        }
+    if (MainWindow != nullptr) {
+        MainWindow->SetPolling(running);
     }
 }
 
 void TFormLoadSetup::SetMainWindowEnabled(bool enabled) {
-    if (FormMain != nullptr) {
-        FormMain->setEnabled(enabled);
+    if (MainWindow != nullptr) {
+        MainWindow->SetMainEnabled(enabled);
     }
     // The Open Port and Receiver Setup dialogs may be open beside this one; what they
     // would send or open must not cut into the loader's dialogue, so they wait too.

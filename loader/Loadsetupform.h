@@ -32,7 +32,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/Clock.h"
+#include "base/Clock.h"
 #include "loader/Afterload.h"
 #include "loader/Loadsequence.h"
 #include "ui/Windowrect.h"

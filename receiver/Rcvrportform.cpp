@@ -7,7 +7,6 @@
 #include <QToolButton>
 
 #include "connect/Portform.h"
-#include "loader/Loadsetupform.h"
 #include "proto/Memoutils.h"
 #include "proto/Port.h"
 #include "receiver/Rcvrsettings.h"
@@ -149,9 +148,7 @@ void TFormRcvrPort::OnReceiverReport(const std::uint8_t* frame, int len) {
         }
         RefreshOnStatus = false;
     }
-    if (FormLoadSetup != nullptr) {
-        FormLoadSetup->OnConfigurationReport(frame, len);
-    }
+    emit ReportPassedOn(frame, len);
 }
 
 void TFormRcvrPort::ShowSettings() {

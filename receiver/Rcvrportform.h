@@ -44,6 +44,12 @@ public:
     // Sets the controls from the members.
     void ShowSettings();
 
+signals:
+    // Every report frame of ids 4 and 1, passed on after this dialog has taken what it
+    // shows; the Load Software dialog follows the GPS engine from it (the program
+    // connects the two). frame is valid during the call only.
+    void ReportPassedOn(const std::uint8_t* frame, int len);
+
 private:
     void ButtonOKClick();
     void ButtonCancelClick();

@@ -7,8 +7,8 @@
 #include <QTextBlock>
 #include <gtest/gtest.h>
 
-#include "app/Memoutils.h"
-#include "app/Timeutils.h"
+#include "ui/Memoutils.h"
+#include "base/Timeutils.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "Apptest.h"
 #include "app/Mainform.h"
-#include "app/Memoutils.h"
+#include "ui/Memoutils.h"
 #include "connect/Portform.h"
 #include "loader/Loadsetupform.h"
 #include "proto/Port.h"

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "Apptest.h"
-#include "app/Clock.h"
+#include "base/Clock.h"
 #include "app/Mainform.h"
 #include "receiver/Statusform.h"
 #include "sim/Simreceiver.h"

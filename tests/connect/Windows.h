@@ -4,7 +4,7 @@
 // directory, never the machine's own serial ports. The main window's timer is stopped;
 // tests run its tick themselves so that a FakeClock can drive the search.
 
-#include "app/Clock.h"
+#include "base/Clock.h"
 #include "app/Mainform.h"
 #include "app/Startup.h"
 #include "connect/Portform.h"

@@ -1,4 +1,4 @@
-#include "app/Timeutils.h"
+#include "base/Timeutils.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/Sentencetext.h"
+#include "proto/Sentencetext.h"
 
 bool ReceivedSentence(const std::uint8_t* line, std::size_t length, std::string_view& sentence) {
     if (length < 3 || line[0] != '$' || line[1] != 'G' || line[2] != 'P') {

@@ -1,4 +1,4 @@
-#include "app/Memoutils.h"
+#include "ui/Memoutils.h"
 
 #include <QFontMetrics>
 #include <QPlainTextEdit>
@@ -9,7 +9,7 @@
 #include <QTextLayout>
 #include <cmath>
 
-#include "app/Timeutils.h"
+#include "base/Timeutils.h"
 
 int VisibleLineCount(const QPlainTextEdit* memo) {
     if (memo == nullptr)

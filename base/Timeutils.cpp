@@ -1,4 +1,4 @@
-#include "app/Timeutils.h"
+#include "base/Timeutils.h"
 
 #include <cstring>
 #include <ctime>

@@ -1,0 +1,3 @@
+#include "ui/Mainlink.h"
+
+MainLink* MainWindow = nullptr;
