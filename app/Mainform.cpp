@@ -178,39 +178,37 @@ void TFormMain::TimerTimer() {
         FormPort->CheckSearch();
 }
 
-void TFormMain::FrameReceived(const std::uint8_t*, std::size_t) {
-    HandleBinaryMessage();
+void TFormMain::FrameReceived(const std::uint8_t* frame, std::size_t length) {
+    HandleBinaryMessage(frame, length);
 }
 
-void TFormMain::LineReceived(const std::uint8_t*, std::size_t) {
-    HandleTextLine();
+void TFormMain::LineReceived(const std::uint8_t* line, std::size_t length) {
+    HandleTextLine(line, length);
 }
 
 void TFormMain::PortHungUp() {
     NotifyPortChanged();
 }
 
-void TFormMain::HandleBinaryMessage() {
-    // Counts wrap rather than overflow; only a change of the count matters to readers.
-    messageCount = static_cast<std::int32_t>(static_cast<std::uint32_t>(messageCount) + 1u);
-    const std::uint8_t* frame = DiagFramer.GetMsg();
-    const std::uint8_t id = frame[kFrameIdOffset];
-    AddMemoLine(QString::fromStdString(FrameDisplayText(id)));
-    lastMessageId = id;
+void TFormMain::HandleBinaryMessage(const std::uint8_t* frame, std::size_t length) {
+    traffic.CountFrame(frame, length);
+    messageCount = traffic.MessageCount();
+    lastMessageId = traffic.LastMessageId();
+    AddMemoLine(QString::fromStdString(FrameDisplayText(lastMessageId)));
     FlushMemoLines(); // the recipient may open a window; the memo is up to date by then
-    DispatchMsg(frame, DiagFramer.GetMsgLen());
+    DispatchMsg(frame, static_cast<int>(length));
 }
 
-void TFormMain::HandleTextLine() {
+void TFormMain::HandleTextLine(const std::uint8_t* line, std::size_t length) {
     std::string_view sentence;
-    if (!ReceivedSentence(LineFramer.GetMsg(), LineFramer.GetMsgLen(), sentence))
+    if (!traffic.CountLine(line, length, sentence))
         return;
-    messageCount = static_cast<std::int32_t>(static_cast<std::uint32_t>(messageCount) + 1u);
+    messageCount = traffic.MessageCount();
     AddMemoLine(DisplayText(sentence));
     if (loggingOn)
         WriteLogLine(sentence);
     if (FormStatus != nullptr)
-        FormStatus->AddSentence(LineFramer.GetMsg(), LineFramer.GetMsgLen());
+        FormStatus->AddSentence(line, length);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -34,6 +34,7 @@
 #include <string_view>
 
 #include "proto/Pollport.h"
+#include "proto/Traffic.h"
 #include "ui/Mainlink.h"
 
 class QCloseEvent;
@@ -58,9 +59,10 @@ public:
     void UpdateLoggingPanel();
     // The time-stamped line text at the bottom of the memo.
     void AddMemoLine(const QString& text);
-    // Handle the frame that DiagFramer / the line that LineFramer has just completed.
-    void HandleBinaryMessage();
-    void HandleTextLine();
+    // Handle the frame / the line that the receive step has just completed (the frame
+    // from its "$", the line with its CR LF); both are counted in the one traffic count.
+    void HandleBinaryMessage(const std::uint8_t* frame, std::size_t length);
+    void HandleTextLine(const std::uint8_t* line, std::size_t length);
     // Writes one sentence byte for byte and CR LF to the log file and flushes it.
     void WriteLogLine(std::string_view text);
 
@@ -77,8 +79,8 @@ public:
     QString PanelText(int index) const;
 
     // Counted binary frames plus shown text lines since start (wraps, never resets),
-    // and the id of the latest binary frame (0 before the first). Read by the Open
-    // Port dialog's automatic search.
+    // and the id of the latest binary frame (0 before the first), as the traffic count
+    // of the receive path has them. Read by the Open Port dialog's automatic search.
     std::int32_t messageCount = 0;
     std::int32_t lastMessageId = 0;
 
@@ -121,8 +123,7 @@ protected:
     bool loggingOn = false;
 
 private:
-    // What each tick's PollPort step delivers. The frames and lines are those of the
-    // port manager's framers, which the handlers read.
+    // What each tick's PollPort step delivers, handed on to the handlers.
     void FrameReceived(const std::uint8_t* frame, std::size_t length) override;
     void LineReceived(const std::uint8_t* line, std::size_t length) override;
     // The port is already closed; the panel says so.
@@ -133,6 +134,7 @@ private:
     void PostNote(const QString& text);
     void FlushMemoLines();
 
+    TrafficCount traffic;
     QLabel* panel0 = nullptr;
     QLabel* panel1 = nullptr;
     bool receiving = false;

@@ -26,14 +26,13 @@ class MonitorSink : public Traffic {
 public:
     MonitorSink(std::ostream& out, std::FILE* log) : out_(out), log_(log) {}
 
-    void OnFrame(const std::uint8_t* frame, int length) override {
-        Traffic::OnFrame(frame, length);
-        Show(FrameDisplayText(frame[kFrameIdOffset]));
+    void FrameReceived(const std::uint8_t* frame, std::size_t length) override {
+        Traffic::FrameReceived(frame, length);
+        Show(FrameDisplayText(count.LastMessageId()));
     }
-    void OnLine(const std::uint8_t* line, int length) override {
-        Traffic::OnLine(line, length);
-        std::string_view sentence;
-        if (!ReceivedSentence(line, static_cast<std::size_t>(length), sentence)) {
+    void LineReceived(const std::uint8_t* line, std::size_t length) override {
+        Traffic::LineReceived(line, length);
+        if (!sentenceReceived) {
             return;
         }
         Show(SentenceDisplayText(sentence));

@@ -1,7 +1,6 @@
 #include "cli/Session.h"
 
 #include "base/Clock.h"
-#include "proto/Sentencetext.h"
 #include "connect/Opennote.h"
 #include "connect/Portsearch.h"
 #include "proto/Port.h"
@@ -9,24 +8,19 @@
 #include <cstdlib>
 #include <thread>
 
-void Traffic::OnFrame(const std::uint8_t* frame, int length) {
-    // Counts wrap rather than overflow; only a change of the count matters.
-    messageCount = static_cast<std::int32_t>(static_cast<std::uint32_t>(messageCount) + 1u);
-    lastMessageId = frame[kFrameIdOffset];
-    if (DecodeConfigurationSettings(frame, length, static_cast<std::uint32_t>(PortBaudRate),
-                                    settings)) {
+void Traffic::FrameReceived(const std::uint8_t* frame, std::size_t length) {
+    count.CountFrame(frame, length);
+    const int n = static_cast<int>(length);
+    if (DecodeConfigurationSettings(frame, n, static_cast<std::uint32_t>(PortBaudRate), settings)) {
         configSeen = true;
-        versionKnown = ReadConfigurationReport(frame, length, config);
-    } else if (DecodeCorrectionsSettings(frame, length, settings)) {
+        versionKnown = ReadConfigurationReport(frame, n, config);
+    } else if (DecodeCorrectionsSettings(frame, n, settings)) {
         correctionsSeen = true;
     }
 }
 
-void Traffic::OnLine(const std::uint8_t* line, int length) {
-    std::string_view sentence;
-    if (ReceivedSentence(line, static_cast<std::size_t>(length), sentence)) {
-        messageCount = static_cast<std::int32_t>(static_cast<std::uint32_t>(messageCount) + 1u);
-    }
+void Traffic::LineReceived(const std::uint8_t* line, std::size_t length) {
+    sentenceReceived = count.CountLine(line, length, sentence);
 }
 
 void Traffic::ForgetReports() {
@@ -96,8 +90,8 @@ public:
 
     bool DeviceManual() const override { return deviceManual_; }
     bool BaudManual() const override { return baudManual_; }
-    std::int32_t MessageCount() const override { return traffic_.messageCount; }
-    int LastMessageId() const override { return traffic_.lastMessageId; }
+    std::int32_t MessageCount() const override { return traffic_.count.MessageCount(); }
+    int LastMessageId() const override { return traffic_.count.LastMessageId(); }
     void AttemptOpened(const std::string& device, std::uint32_t rate, int, int) override {
         PortDeviceName = device;
         PortBaudRate = static_cast<std::int32_t>(rate);

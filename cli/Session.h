@@ -7,6 +7,7 @@
 // (cli/Receive.h) and then lets the search take its step.
 
 #include "cli/Receive.h"
+#include "proto/Traffic.h"
 #include "connect/Regutils.h"
 #include "receiver/Rcvrsettings.h"
 
@@ -15,6 +16,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 inline constexpr std::chrono::milliseconds kTick{100};
 // How long a command waits for the two reports it asked for.
@@ -23,23 +25,29 @@ inline constexpr std::chrono::milliseconds kReportWait{3000};
 // The sysfs tty directory to list devices from instead of /sys/class/tty (for tests).
 inline constexpr const char* kSysfsTtyVariable = "KESTRANE_SYSFS_TTY";
 
-// Counts complete binary frames and $GP lines, as the main window does for the search,
-// and keeps what the reports say.
-class Traffic : public RxSink {
+// The receiver's traffic as a command receives it: counted as the main window counts it
+// (proto/Traffic.h), for the search, with what the reports say kept.
+class Traffic : public PollSink {
 public:
-    void OnFrame(const std::uint8_t* frame, int length) override;
-    void OnLine(const std::uint8_t* line, int length) override;
+    void FrameReceived(const std::uint8_t* frame, std::size_t length) override;
+    void LineReceived(const std::uint8_t* line, std::size_t length) override;
+    // Nothing to do: the tick that read the hang-up ends the waiting (RunTicks).
+    void PortHungUp() override {}
 
     // The reports taken so far no longer count; the next of each kind does.
     void ForgetReports();
 
-    std::int32_t messageCount = 0;
-    int lastMessageId = 0;
+    TrafficCount count;
     bool configSeen = false;      // a Configuration report since ForgetReports
     bool correctionsSeen = false; // a Corrections status report since ForgetReports
     bool versionKnown = false;    // the Configuration report was long enough for it
     ReceiverSettings settings;
     ConfigurationReport config;
+
+protected:
+    // The sentence of the line just received, when it was one of the receiver's.
+    bool sentenceReceived = false;
+    std::string_view sentence;
 };
 
 enum class TickEnd : std::uint8_t { Done, TimedOut, DeviceGone };
