@@ -4,9 +4,7 @@
 #include "cli/Cli.h"
 #include "cli/Interrupt.h"
 
-#include "loader/Afterload.h"
-#include "loader/Loadend.h"
-#include "loader/Loadsequence.h"
+#include "loader/Loadsession.h"
 #include "proto/Memoutils.h"
 #include "proto/Port.h"
 
@@ -147,15 +145,15 @@ private:
 };
 
 // The receiver's traffic while no load runs; every Configuration report goes on to the
-// after-load dialogue.
+// load session.
 class ReportSink : public Traffic {
 public:
     explicit ReportSink(std::function<void(const ConfigurationReport&)> onReport)
         : onReport_(std::move(onReport)) {}
-    void OnFrame(const std::uint8_t* frame, int length) override {
-        Traffic::OnFrame(frame, length);
+    void FrameReceived(const std::uint8_t* frame, std::size_t length) override {
+        Traffic::FrameReceived(frame, length);
         ConfigurationReport report;
-        if (ReadConfigurationReport(frame, length, report)) {
+        if (ReadConfigurationReport(frame, static_cast<int>(length), report)) {
             onReport_(report);
         }
     }
@@ -164,10 +162,14 @@ private:
     std::function<void(const ConfigurationReport&)> onReport_;
 };
 
-class Loader {
+// The command line's view of the load session (loader/Loadsession.h), the Load Software
+// window being the other: the status texts and progress on standard output, messages on
+// standard error, and the after-load dialogue followed to its end when asked to.
+class Loader : private LoadView {
 public:
     Loader(Invocation& inv)
-        : inv_(inv), display_(inv.out, StandardOutputIsTerminal()), sequence_(CommPort, SystemClock()),
+        : inv_(inv), display_(inv.out, StandardOutputIsTerminal()),
+          session_(CommPort, SystemClock(), *this),
           sink_([this](const ConfigurationReport& r) { OnReport(r); }) {}
 
     int Run() {
@@ -181,19 +183,16 @@ public:
             return kExitFailed;
         }
         // The whole file is read and checked before the port is even opened. Its refusal
-        // is a message, not a result: the status texts reach standard output only once
-        // the hooks are in.
-        if (!sequence_.OpenSoftwareFile(file)) {
-            inv_.err << "Error opening file " << file << ": " << sequence_.FileRefusalText()
+        // is a message, not a result.
+        quiet_ = true;
+        const bool usable = session_.OpenFile(file);
+        quiet_ = false;
+        if (!usable) {
+            inv_.err << "Error opening file " << file << ": " << session_.FileRefusalText()
                      << std::endl;
             return kExitFailed;
         }
-        const std::size_t total = sequence_.RecordCount();
-        LoadSequence::Hooks hooks;
-        hooks.ShowStatus = [this](const char* text) { display_.Status(text); };
-        hooks.ReopenPort = [this](std::uint32_t rate) { ReopenPort(rate); };
-        hooks.EndLoad = [this] { EndLoad(); };
-        sequence_.SetHooks(hooks);
+        const std::size_t total = session_.RecordCount();
         if (!OpenConnection(inv_.port, sink_, inv_.err)) {
             return kExitFailed;
         }
@@ -201,8 +200,8 @@ public:
 
         // As the window is shown: the receiver's outputs, so the end of the load can put
         // them back. A receiver left without working software may answer only its loader.
-        afterLoad_.Restart();
-        RequestStatus();
+        session_.Restart();
+        session_.RequestStatus();
         const TickEnd asked = RunTicks(sink_, [this] { return reportSeen_ || Interrupted(); },
                                        kReportWait);
         if (asked == TickEnd::DeviceGone) {
@@ -225,27 +224,24 @@ public:
         // What the engine said before this load says nothing of it: a receiver still
         // waiting for the power cycle of an earlier load, or one whose engine failed
         // then, must not end the following of this one. Only reports after "RESET\r"
-        // count (the load itself reads the port, so none reaches the dialogue before).
-        afterLoad_.LoadStarting();
+        // count (the load itself reads the port, so none reaches the session before).
         shown_.clear();
         engineFailed_ = false;
         done_ = false;
-        loadActive_ = true;
         display_.Begin();
-        sequence_.Start(static_cast<std::uint32_t>(PortBaudRate));
+        session_.Begin(static_cast<std::uint32_t>(PortBaudRate));
         auto next = SteadyClock::now();
-        while (loadActive_) {
+        while (session_.Running()) {
             // Once "Finished" is shown every record and "RESET\r" have gone out: the
             // load is not cancelled any more, and the sequence ends within seconds.
-            if (Interrupted() && sequence_.State() != LoadStateCode::AfterReset) {
+            if (Interrupted() && !session_.Finishing()) {
                 display_.End();
                 inv_.err << kCancelWarning << std::endl;
-                display_.Status("Cancelled");
-                EndLoad();
+                session_.Cancel();
                 break;
             }
-            sequence_.TimerTimer();
-            display_.Progress(sequence_.CurrentStep(), total);
+            session_.Tick();
+            display_.Progress(session_.Sequence().CurrentStep(), total);
             next += kLoadTick;
             std::this_thread::sleep_until(next);
             if (SteadyClock::now() - next > kRedraw) {
@@ -254,10 +250,11 @@ public:
         }
         display_.End();
 
-        if (outcome_ != LoadOutcome::Completed) {
+        if (session_.Outcome() != LoadOutcome::Completed) {
             // The answer to the request the end of the load made puts the outputs back.
             if (CommPort.IsOpen()) {
-                RunTicks(sink_, [this] { return !afterLoad_.RestorePending(); }, kReportWait);
+                RunTicks(sink_, [this] { return !session_.AfterLoad().RestorePending(); },
+                         kReportWait);
             }
             return kExitFailed;
         }
@@ -275,14 +272,37 @@ public:
     }
 
 private:
+    // The view of the session.
+    void ShowStatus(const char* text) override {
+        if (!quiet_) {
+            display_.Status(text);
+        }
+    }
+    // While SYS is on the same report comes every second: a status is shown once.
+    void ShowEngineStatus(const char* text) override {
+        const std::string status = text;
+        if (status != shown_) {
+            display_.Status(status);
+            shown_ = status;
+        }
+        engineFailed_ = status == "Failed GPS Engine download";
+        done_ = status == "Done";
+    }
+    void LoadStarted() override {}
+    void LoadEnded() override {}
+    void PortRestored(LoadPortEnd end) override {
+        if (end == LoadPortEnd::Closed) {
+            inv_.err << "The device " << PortDeviceName << " went away." << std::endl;
+        }
+    }
+    std::uint32_t OutputsRate() const override { return static_cast<std::uint32_t>(PortBaudRate); }
+
     // The end of the command after a completed load: the end of the load turned the
     // receiver's SYS output on so its engine could be followed; nothing follows it once
     // this program has gone, so the outputs it had before the load are put back, as the
     // after-load dialogue would put them back later.
     void PutOutputsBack() {
-        const OutputConfiguration outputs = afterLoad_.PutBackNow();
-        if (outputs.send && CommPort.IsOpen()) {
-            WriteOutputs(outputs);
+        if (CommPort.IsOpen() && session_.PutOutputsBackNow()) {
             inv_.err << "The receiver's outputs were put back as they were before the load."
                      << std::endl;
         }
@@ -321,17 +341,16 @@ private:
             // (the report that says so comes by itself, or answers a request).
             bool pressed = false;
             auto asked = SteadyClock::now();
-            RequestStatus();
+            session_.RequestStatus();
             end = RunTicks(
                 sink_, [this] { return done_ || engineFailed_ || Interrupted(); }, kConfirmWait,
                 true, [&] {
-                    if (!pressed && afterLoad_.PowerCyclePending()) {
-                        afterLoad_.RequestPressed();
+                    if (!pressed && session_.AfterLoad().PowerCyclePending()) {
+                        session_.RequestPressed();
                         pressed = true;
-                        RequestStatus();
                         asked = SteadyClock::now();
                     } else if (SteadyClock::now() - asked >= kConfirmRequestEvery) {
-                        RequestStatus();
+                        session_.RequestStatus();
                         asked = SteadyClock::now();
                     }
                 });
@@ -354,67 +373,17 @@ private:
         return kExitFailed;
     }
 
-    void RequestStatus() { RequestConfigurationReport(CommPort); }
-
-    void WriteOutputs(const OutputConfiguration& outputs) {
-        WriteOutputConfiguration(CommPort, outputs, static_cast<std::uint32_t>(PortBaudRate));
-    }
-
-    void ReopenPort(std::uint32_t rate) {
-        if (!ReopenLoadPort(CommPort, PortDeviceName, rate)) {
-            display_.Status("Error Changing Baud Rate");
-        }
-    }
-
-    // The window's end of a load: the port back at its rate, the outputs back with SYS
-    // on, and the engine's status asked for.
-    void EndLoad() {
-        if (!loadActive_) {
-            return;
-        }
-        loadActive_ = false;
-        const std::uint32_t saved = sequence_.SavedRate();
-        const bool lineGone = sequence_.LineGone();
-        sequence_.Finish();
-        outcome_ = sequence_.Outcome();
-        switch (RestoreLoadPort(CommPort, PortDeviceName, saved, lineGone)) {
-        case LoadPortEnd::Closed:
-            inv_.err << "The device " << PortDeviceName << " went away." << std::endl;
-            break;
-        case LoadPortEnd::ReopenFailed:
-            display_.Status("Error Changing Baud Rate");
-            break;
-        case LoadPortEnd::Unchanged:
-        case LoadPortEnd::Reopened:
-            break;
-        }
-        SendEndOfLoadFrames(CommPort, afterLoad_.LoadEnded(outcome_),
-                            static_cast<std::uint32_t>(PortBaudRate));
-    }
-
     void OnReport(const ConfigurationReport& report) {
         reportSeen_ = true;
         lastReport_ = report;
-        const ReportReaction reaction = afterLoad_.OnReport(report);
-        if (reaction.status != nullptr) {
-            const std::string status = reaction.status;
-            if (status != shown_) {
-                display_.Status(status);
-                shown_ = status;
-            }
-            engineFailed_ = status == "Failed GPS Engine download";
-            done_ = status == "Done";
-        }
-        WriteOutputs(reaction.outputs);
+        session_.OnReport(report);
     }
 
     Invocation& inv_;
     LoadDisplay display_;
-    LoadSequence sequence_;
-    AfterLoadDialogue afterLoad_;
+    LoadSession session_;
     ReportSink sink_;
-    bool loadActive_ = false;
-    LoadOutcome outcome_ = LoadOutcome::None;
+    bool quiet_ = false; // the file's check: its refusal is told on standard error
     bool reportSeen_ = false;
     ConfigurationReport lastReport_{};
     std::string shown_;

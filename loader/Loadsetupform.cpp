@@ -1,5 +1,4 @@
 #include "loader/Loadsetupform.h"
-#include "loader/Loadend.h"
 
 #include "ui_Loadsetupform.h"
 
@@ -12,13 +11,13 @@
 #include <QTimer>
 #include <cstring>
 
-#include "ui/Memoutils.h"
 #include "connect/Portform.h"
 #include "proto/Memoutils.h"
 #include "proto/Port.h"
 #include "receiver/Rcvrportform.h"
 #include "ui/Helpform.h"
 #include "ui/Mainlink.h"
+#include "ui/Memoutils.h"
 
 TFormLoadSetup* FormLoadSetup = nullptr;
 
@@ -37,7 +36,7 @@ TFormLoadSetup::TFormLoadSetup(QWidget* parent)
     // Minimise and maximise, no close box: a load must not be walked away from.
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowMinMaxButtonsHint),
-      ui(new Ui::TFormLoadSetup), sequence_(CommPort, SystemClock()) {
+      ui(new Ui::TFormLoadSetup), session_(CommPort, SystemClock(), *this) {
     ui->setupUi(this);
 
     QFont warning = ui->PanelDoNotClose->font();
@@ -64,24 +63,12 @@ TFormLoadSetup::TFormLoadSetup(QWidget* parent)
     connect(ui->ButtonDone, &QPushButton::clicked, this, &TFormLoadSetup::ButtonDoneClick);
     connect(ui->ButtonRequest, &QPushButton::clicked, this, &TFormLoadSetup::ButtonRequestClick);
     connect(ui->ButtonHelp, &QPushButton::clicked, this, &TFormLoadSetup::ButtonHelpClick);
-
-    InstallHooks({});
 }
 
 TFormLoadSetup::~TFormLoadSetup() = default;
 
 void TFormLoadSetup::SetClock(Clock& clock, std::function<void(int)> pause) {
-    sequence_.SetClock(clock);
-    InstallHooks(std::move(pause));
-}
-
-void TFormLoadSetup::InstallHooks(std::function<void(int)> pause) {
-    LoadSequence::Hooks hooks;
-    hooks.ShowStatus = [this](const char* text) { ShowStatus(QString::fromLatin1(text)); };
-    hooks.ReopenPort = [this](std::uint32_t rate) { ReopenPort(rate); };
-    hooks.EndLoad = [this] { EndLoad(); };
-    hooks.Pause = std::move(pause);
-    sequence_.SetHooks(hooks);
+    session_.SetClock(clock, std::move(pause));
 }
 
 void TFormLoadSetup::ShowOver(const WindowRect& rect) {
@@ -89,7 +76,7 @@ void TFormLoadSetup::ShowOver(const WindowRect& rect) {
         move(CentreOver(rect, frameGeometry().width(), frameGeometry().height(), true));
         Positioned = true;
     }
-    afterLoad_.Restart();
+    session_.Restart();
     ui->LabelVersion->setText(QStringLiteral("Not Known"));
     ui->PanelDoNotClose->hide();
     RequestStatus();
@@ -114,23 +101,11 @@ QString TFormLoadSetup::VersionText() const {
 }
 
 void TFormLoadSetup::RequestStatus() {
-    RequestConfigurationReport(CommPort);
-}
-
-void TFormLoadSetup::WriteOutputs(const OutputConfiguration& outputs) {
-    WriteOutputConfiguration(CommPort, outputs, OutputsRate());
+    session_.RequestStatus();
 }
 
 std::uint32_t TFormLoadSetup::OutputsRate() const {
     return FormPort != nullptr ? FormPort->BaudRate : static_cast<std::uint32_t>(PortBaudRate);
-}
-
-void TFormLoadSetup::ReopenPort(std::uint32_t baudRate) {
-    // The device that is open, not the one last selected in the Open Port dialog: a
-    // search may have found the receiver on another.
-    if (!ReopenLoadPort(CommPort, PortDeviceName, baudRate)) {
-        ShowStatus(QStringLiteral("Error Changing Baud Rate"));
-    }
 }
 
 void TFormLoadSetup::SetMainPoll(bool running) {
@@ -163,22 +138,24 @@ void TFormLoadSetup::SetStayOnTop(bool on) {
 }
 
 void TFormLoadSetup::ButtonLoadClick() {
-    if (loadActive_) {
-        ShowStatus(QStringLiteral("Cancelled"));
-        EndLoad();
+    if (session_.Running()) {
+        session_.Cancel();
         return;
     }
     FileName = ui->EditFileName->text();
     // Reads and checks the whole file; a file that cannot be sent as it stands shows
     // "Error opening file" and nothing starts.
-    if (!sequence_.OpenSoftwareFile(QFile::encodeName(FileName).toStdString())) {
+    if (!session_.OpenFile(QFile::encodeName(FileName).toStdString())) {
         return;
     }
     // A search still running would take the port at its next attempt.
     if (FormPort != nullptr && FormPort->Searching()) {
         FormPort->SearchCancelClick();
     }
-    afterLoad_.LoadStarting();
+    session_.Begin(FormPort != nullptr ? FormPort->BaudRate : 19200);
+}
+
+void TFormLoadSetup::LoadStarted() {
     SetMainPoll(false);
     Timer->setInterval(kLoadIntervalMs);
     Timer->start();
@@ -189,24 +166,17 @@ void TFormLoadSetup::ButtonLoadClick() {
     ui->PanelDoNotClose->raise();
     SetMainWindowEnabled(false);
     SetStayOnTop(true);
-    loadActive_ = true;
-    sequence_.Start(FormPort != nullptr ? FormPort->BaudRate : 19200);
 }
 
 void TFormLoadSetup::TimerTimer() {
-    sequence_.TimerTimer();
+    session_.Tick();
 }
 
 void TFormLoadSetup::EndLoad() {
-    // Every path out of a load comes here; only the first restores anything.
-    if (!loadActive_) {
-        return;
-    }
-    loadActive_ = false;
-    const std::uint32_t savedBaudRate = sequence_.SavedRate();
-    const bool lineGone = sequence_.LineGone();
-    sequence_.Finish();
+    session_.EndLoad();
+}
 
+void TFormLoadSetup::LoadEnded() {
     SetMainPoll(true);
     Timer->stop();
     ui->ButtonLoad->setText(QStringLiteral("Load"));
@@ -216,16 +186,11 @@ void TFormLoadSetup::EndLoad() {
     ui->PanelDoNotClose->hide();
     SetMainWindowEnabled(true);
     SetStayOnTop(false);
+}
 
-    // The device may have gone: nothing is reopened then, and the port is shown closed.
-    if (RestoreLoadPort(CommPort, PortDeviceName, savedBaudRate, lineGone) ==
-        LoadPortEnd::ReopenFailed) {
-        ShowStatus(QStringLiteral("Error Changing Baud Rate"));
-    }
+void TFormLoadSetup::PortRestored(LoadPortEnd) {
     // The main window's port panel shows whether the port is open again.
     NotifyPortChanged();
-    // Outputs back with SYS on in addition, so the engine's status keeps coming.
-    SendEndOfLoadFrames(CommPort, afterLoad_.LoadEnded(sequence_.Outcome()), OutputsRate());
 }
 
 void TFormLoadSetup::OnConfigurationReport(const std::uint8_t* frame, int len) {
@@ -251,11 +216,7 @@ void TFormLoadSetup::OnConfigurationReport(const std::uint8_t* frame, int len) {
     ui->LabelVersion->setText(
         QStringLiteral("%1.%2%3").arg(VersionMajor).arg(VersionMinor).arg(suffix));
 
-    const ReportReaction reaction = afterLoad_.OnReport(report);
-    if (reaction.status != nullptr) {
-        ShowStatus(QString::fromLatin1(reaction.status));
-    }
-    WriteOutputs(reaction.outputs);
+    session_.OnReport(report);
 }
 
 void TFormLoadSetup::ButtonSoftwareFileClick() {
@@ -280,7 +241,7 @@ void TFormLoadSetup::SoftwareFileChosen(bool chosen, const QString& path) {
 
 void TFormLoadSetup::ButtonDoneClick() {
     // Close is disabled while a load runs; a load is only ever ended by EndLoad.
-    if (loadActive_) {
+    if (session_.Running()) {
         return;
     }
     Timer->stop();
@@ -288,8 +249,7 @@ void TFormLoadSetup::ButtonDoneClick() {
 }
 
 void TFormLoadSetup::ButtonRequestClick() {
-    afterLoad_.RequestPressed();
-    RequestStatus();
+    session_.RequestPressed();
 }
 
 void TFormLoadSetup::ButtonHelpClick() {
@@ -301,7 +261,7 @@ void TFormLoadSetup::ButtonHelpClick() {
 void TFormLoadSetup::closeEvent(QCloseEvent* event) {
     // The window offers no close box, but a window manager may close it anyway: never
     // in the middle of a load, and otherwise as Close does.
-    if (loadActive_) {
+    if (session_.Running()) {
         event->ignore();
         return;
     }

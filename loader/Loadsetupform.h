@@ -10,10 +10,11 @@
 // and the main window back, the receiver's outputs restored (with SYS on, so its
 // status keeps coming) and its status asked for.
 //
-// After a load the dialog follows the GPS engine through the Configuration reports
-// that the Receiver Setup dialog passes on; what each report shows and what is sent
-// back is decided by the after-load dialogue (loader/Afterload.h), which this window
-// only shows. A completed load leads to "Downloading to GPS Engine", "Cycle Power Now"
+// The load itself, its end and the following of the GPS engine are the load session's
+// (loader/Loadsession.h), of which this window is a view, as kestrane-cli is another.
+// After a load the dialog follows the engine through the Configuration reports that
+// the Receiver Setup dialog passes on; what each report shows and what is sent back is
+// decided there, and this window only shows it. A completed load leads to "Downloading to GPS Engine", "Cycle Power Now"
 // and, after the power cycle, Request brings "Done" and the new version.
 //
 // The load runs on the device that is open (the port manager's PortDeviceName), which
@@ -33,8 +34,7 @@
 #include <memory>
 
 #include "base/Clock.h"
-#include "loader/Afterload.h"
-#include "loader/Loadsequence.h"
+#include "loader/Loadsession.h"
 #include "ui/Windowrect.h"
 
 class QCloseEvent;
@@ -45,7 +45,7 @@ namespace Ui {
 class TFormLoadSetup;
 }
 
-class TFormLoadSetup : public QWidget {
+class TFormLoadSetup : public QWidget, private LoadView {
     Q_OBJECT
 public:
     explicit TFormLoadSetup(QWidget* parent = nullptr);
@@ -58,13 +58,9 @@ public:
     void ShowStatus(const QString& text);
     // Output request for the Configuration report.
     void RequestStatus();
-    // Output configuration command with the given flags and the Open Port dialog's rate.
-    void WriteOutputs(const OutputConfiguration& outputs);
     // Closes the port if open and opens the device in use (PortDeviceName) at baudRate.
     // A failure shows "Error Changing Baud Rate"; a running load goes on regardless.
-    void ReopenPort(std::uint32_t baudRate);
-    // The rate that Output configurations carry: the Open Port dialog's.
-    std::uint32_t OutputsRate() const;
+    void ReopenPort(std::uint32_t baudRate) { session_.ReopenPort(baudRate); }
     // The common end of every load; does nothing when no load runs.
     void EndLoad();
     // Report handler reached through the Receiver Setup dialog; acts on id 4 only.
@@ -93,10 +89,10 @@ public:
     QTimer* Timer = nullptr;
 
     // For the windows and tests that watch the dialog.
-    bool LoadRunning() const { return loadActive_; }
-    const LoadSequence& Sequence() const { return sequence_; }
+    bool LoadRunning() const { return session_.Running(); }
+    const LoadSequence& Sequence() const { return session_.Sequence(); }
     // The after-load dialogue the window shows; tests set it up through here.
-    AfterLoadDialogue& AfterLoad() { return afterLoad_; }
+    AfterLoadDialogue& AfterLoad() { return session_.AfterLoad(); }
     QString StatusText() const;
     QString VersionText() const;
     QString FileName; // the path taken from EditFileName at Load
@@ -117,16 +113,21 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void InstallHooks(std::function<void(int milliseconds)> pause);
+    // The view of the load session.
+    void ShowStatus(const char* text) override { ShowStatus(QString::fromLatin1(text)); }
+    void ShowEngineStatus(const char* text) override { ShowStatus(QString::fromLatin1(text)); }
+    void LoadStarted() override;
+    void LoadEnded() override;
+    void PortRestored(LoadPortEnd end) override;
+    std::uint32_t OutputsRate() const override;
+
     void SetStayOnTop(bool on);
     void SetMainPoll(bool running);
     void SetMainWindowEnabled(bool enabled);
 
     std::unique_ptr<Ui::TFormLoadSetup> ui;
     bool Positioned = false;
-    bool loadActive_ = false;
-    LoadSequence sequence_;
-    AfterLoadDialogue afterLoad_;
+    LoadSession session_;
 };
 
 extern TFormLoadSetup* FormLoadSetup;
