@@ -32,38 +32,38 @@ std::string OnOff(bool on) {
 void PrintSettings(std::ostream& out, const Traffic& t) {
     const ReceiverSettings& s = t.settings;
     out << "Device: " << PortDeviceName << "\n"
-        << "Baud rate: " << s.baudRate << "\n"
+        << "Baud rate: " << s.BaudRate << "\n"
         << "Software version: " << (t.versionKnown ? SoftwareVersionText(t.config) : "unknown")
         << "\n"
         << "Engine status: "
         << (t.versionKnown ? std::to_string(t.config.engineLoadStatus) : "unknown") << "\n"
-        << "NMEA sentences: " << NmeaListText(s.nmeaFlags) << "\n"
-        << "Navigation rate: " << s.navRate << "\n"
-        << "WAAS: " << WaasText(s.waasState) << "\n"
-        << "Corrections: " << OnOff(s.correctionsState == 0) << "\n"
-        << "Frequency: " << FrequencyText(s) << (s.freqMode != 0 ? " MHz" : "") << "\n";
+        << "NMEA sentences: " << NmeaListText(s.NmeaFlags) << "\n"
+        << "Navigation rate: " << s.NavRate << "\n"
+        << "WAAS: " << WaasText(s.WaasState) << "\n"
+        << "Corrections: " << OnOff(s.CorrectionsState == 0) << "\n"
+        << "Frequency: " << FrequencyText(s) << (s.FreqMode != 0 ? " MHz" : "") << "\n";
 }
 
 void PrintSettingsJson(std::ostream& out, const Traffic& t) {
     const ReceiverSettings& s = t.settings;
     std::string nmea;
     for (std::uint32_t bit = 1; bit <= kNmeaRMC; bit <<= 1) {
-        if ((s.nmeaFlags & bit) != 0) {
+        if ((s.NmeaFlags & bit) != 0) {
             nmea += (nmea.empty() ? "" : ",") + JsonString(NmeaListText(bit));
         }
     }
-    const bool alternate = s.freqMode != 0;
-    out << "{\"device\":" << JsonString(PortDeviceName) << ",\"baud_rate\":" << s.baudRate
+    const bool alternate = s.FreqMode != 0;
+    out << "{\"device\":" << JsonString(PortDeviceName) << ",\"baud_rate\":" << s.BaudRate
         << ",\"software_version\":"
         << (t.versionKnown ? JsonString(SoftwareVersionText(t.config)) : "null")
         << ",\"engine_status\":"
         << (t.versionKnown ? std::to_string(t.config.engineLoadStatus) : "null")
-        << ",\"nmea\":[" << nmea << "],\"nav_rate\":" << s.navRate
-        << ",\"waas\":" << JsonString(WaasText(s.waasState))
-        << ",\"corrections\":" << JsonString(OnOff(s.correctionsState == 0))
+        << ",\"nmea\":[" << nmea << "],\"nav_rate\":" << s.NavRate
+        << ",\"waas\":" << JsonString(WaasText(s.WaasState))
+        << ",\"corrections\":" << JsonString(OnOff(s.CorrectionsState == 0))
         << ",\"frequency\":" << JsonString(alternate ? "alternate" : "default")
-        << ",\"frequency_mhz\":" << (alternate ? ChannelMHzText(s.channel) : "null")
-        << ",\"channel\":" << (alternate ? std::to_string(s.channel) : "null") << "}\n";
+        << ",\"frequency_mhz\":" << (alternate ? ChannelMHzText(s.ChannelNum) : "null")
+        << ",\"channel\":" << (alternate ? std::to_string(s.ChannelNum) : "null") << "}\n";
 }
 
 bool ParseOnOff(const std::string& text, bool& on) {
@@ -169,8 +169,8 @@ int RunSet(Invocation& inv) {
     if (!OpenConnection(inv.port, traffic, inv.err) || !ReadReports(traffic, inv.err)) {
         return kExitFailed;
     }
-    if (inv.Has("--waas") && waasOn && traffic.settings.waasState != 1 &&
-        traffic.settings.waasState != 0) {
+    if (inv.Has("--waas") && waasOn && traffic.settings.WaasState != 1 &&
+        traffic.settings.WaasState != 0) {
         // Receiver Setup offers no WAAS buttons for such a receiver either.
         inv.err << "WAAS is not available on this receiver; nothing was changed." << std::endl;
         return kExitFailed;

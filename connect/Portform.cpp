@@ -52,6 +52,15 @@ int SelectedEntry(const QComboBox& combo) {
     return combo.findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
 }
 
+std::uint32_t ReadBaudRateEntry(QComboBox& combo) {
+    int index = SelectedEntry(combo);
+    if (index < 0 || static_cast<std::size_t>(index) >= kBaudRates.size()) {
+        index = kDefaultBaudIndex;
+    }
+    SelectEntry(combo, index);
+    return kBaudRates[static_cast<std::size_t>(index)];
+}
+
 TFormPort::TFormPort(QWidget* parent, const std::string& sysfsRoot)
     : QWidget(parent, Qt::Window), ui(new Ui::TFormPort), sysfsRoot_(sysfsRoot),
       search_(CommPort, SystemClock(), deviceNames_, host_) {
@@ -165,14 +174,7 @@ void TFormPort::ReadSelection() {
         DeviceName = deviceNames_[static_cast<std::size_t>(device)];
     }
 
-    const int rate = SelectedEntry(*ui->ComboBoxBaudRate);
-    if (rate < 0 || static_cast<std::size_t>(rate) >= BaudRates.size()) {
-        SelectEntry(*ui->ComboBoxBaudRate, kDefaultBaudIndex);
-        BaudRate = BaudRates[kDefaultBaudIndex];
-    } else {
-        SelectEntry(*ui->ComboBoxBaudRate, rate);
-        BaudRate = BaudRates[static_cast<std::size_t>(rate)];
-    }
+    BaudRate = ReadBaudRateEntry(*ui->ComboBoxBaudRate);
 }
 
 void TFormPort::RefreshDeviceList() {

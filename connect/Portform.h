@@ -130,5 +130,9 @@ private:
 int SelectedEntry(const QComboBox& combo);
 // Selects entry index and shows its text in the edit field, whatever was typed there.
 void SelectEntry(QComboBox& combo, int index);
+// The rate of a baud rate combo (whose entries are kBaudRates, in order): the selected
+// entry's; with no entry selected, or typed text that names none, the default entry
+// (19200) is selected and its rate taken. The selection is shown in the edit field.
+std::uint32_t ReadBaudRateEntry(QComboBox& combo);
 
 extern TFormPort* FormPort;

@@ -127,22 +127,13 @@ void TFormRcvrPort::OnReceiverReport(const std::uint8_t* frame, int len) {
     // A report too short for the fields read from it is ignored rather than read beyond
     // its end. The rate shown is our own port's, which the receiver's must match for the
     // report to have arrived at all.
-    ReceiverSettings report;
     if (DecodeConfigurationSettings(frame, len, static_cast<std::uint32_t>(PortBaudRate),
-                                    report)) {
-        NmeaFlags = report.nmeaFlags;
-        BinaryFlags = report.binaryFlags;
-        NavRate = report.navRate;
-        BaudRate = report.baudRate;
+                                    Settings)) {
         if (RefreshOnConfig) {
             ShowSettings();
         }
         RefreshOnConfig = false;
-    } else if (DecodeCorrectionsSettings(frame, len, report)) {
-        WaasState = report.waasState;
-        CorrectionsState = report.correctionsState;
-        FreqMode = report.freqMode;
-        ChannelNum = report.channel;
+    } else if (DecodeCorrectionsSettings(frame, len, Settings)) {
         if (RefreshOnStatus) {
             ShowSettings();
         }
@@ -155,31 +146,31 @@ void TFormRcvrPort::ShowSettings() {
     QToolButton* const nmea[] = {ui->ButtonGGA, ui->ButtonGSA, ui->ButtonZDA, ui->ButtonVTG,
                                  ui->ButtonRMC};
     for (int bit = 0; bit < 5; ++bit) {
-        nmea[bit]->setChecked((NmeaFlags >> bit) & 1u);
+        nmea[bit]->setChecked((Settings.NmeaFlags >> bit) & 1u);
     }
-    ui->ButtonREFMON->setChecked(BinaryFlags & kBinREFMON);
-    ui->ButtonQX->setChecked(BinaryFlags & kBinQX);
-    ui->ButtonGPS->setChecked(BinaryFlags & kBinGPS);
-    ui->ButtonSATS->setChecked(BinaryFlags & kBinSATS);
-    ui->ButtonSYS->setChecked(BinaryFlags & kBinSYS);
+    ui->ButtonREFMON->setChecked(Settings.BinaryFlags & kBinREFMON);
+    ui->ButtonQX->setChecked(Settings.BinaryFlags & kBinQX);
+    ui->ButtonGPS->setChecked(Settings.BinaryFlags & kBinGPS);
+    ui->ButtonSATS->setChecked(Settings.BinaryFlags & kBinSATS);
+    ui->ButtonSYS->setChecked(Settings.BinaryFlags & kBinSYS);
 
     // A receiver without WAAS greys both buttons for the rest of the run: nothing here
     // enables them again.
-    ui->ButtonWAASON->setChecked(WaasState == 1);
-    ui->ButtonWAASOFF->setChecked(WaasState != 1);
-    if (WaasState != 0 && WaasState != 1) {
+    ui->ButtonWAASON->setChecked(Settings.WaasState == 1);
+    ui->ButtonWAASOFF->setChecked(Settings.WaasState != 1);
+    if (Settings.WaasState != 0 && Settings.WaasState != 1) {
         ui->ButtonWAASON->setEnabled(false);
         ui->ButtonWAASOFF->setEnabled(false);
     }
 
-    ui->ButtonCorrectionsOn->setChecked(CorrectionsState == 0);
-    ui->ButtonCorrectionsOff->setChecked(CorrectionsState != 0);
+    ui->ButtonCorrectionsOn->setChecked(Settings.CorrectionsState == 0);
+    ui->ButtonCorrectionsOff->setChecked(Settings.CorrectionsState != 0);
 
-    ui->ButtonDflt->setChecked(FreqMode == 0);
-    ui->ButtonAlt->setChecked(FreqMode != 0);
+    ui->ButtonDflt->setChecked(Settings.FreqMode == 0);
+    ui->ButtonAlt->setChecked(Settings.FreqMode != 0);
 
-    ui->EditChannelNum->setText(MHzText(ChannelToMHz(ChannelNum), QLocale()));
-    if (FreqMode != 0) {
+    ui->EditChannelNum->setText(MHzText(ChannelToMHz(Settings.ChannelNum), QLocale()));
+    if (Settings.FreqMode != 0) {
         ui->EditChannelNum->setEnabled(true);
     } else {
         ui->EditChannelNum->clear();
@@ -188,42 +179,35 @@ void TFormRcvrPort::ShowSettings() {
 
     int baudIndex = -1;
     for (std::size_t i = 0; i < BaudRates.size(); ++i) {
-        if (BaudRates[i] == BaudRate) {
+        if (BaudRates[i] == Settings.BaudRate) {
             baudIndex = static_cast<int>(i);
         }
     }
     if (baudIndex < 0) {
         baudIndex = kDefaultBaudIndex;
-        BaudRate = BaudRates[kDefaultBaudIndex];
+        Settings.BaudRate = BaudRates[kDefaultBaudIndex];
     }
     SelectEntry(*ui->ComboBoxBaudRate, baudIndex);
 
-    SelectEntry(*ui->ComboBoxNavRate, NavRate == 5 ? 1 : 0);
+    SelectEntry(*ui->ComboBoxNavRate, Settings.NavRate == 5 ? 1 : 0);
 }
 
 bool TFormRcvrPort::ReadControls() {
-    NmeaFlags = 0;
+    Settings.NmeaFlags = 0;
     const QToolButton* const nmea[] = {ui->ButtonGGA, ui->ButtonGSA, ui->ButtonZDA, ui->ButtonVTG,
                                        ui->ButtonRMC};
     for (int bit = 0; bit < 5; ++bit) {
         if (nmea[bit]->isChecked()) {
-            NmeaFlags |= 1u << bit;
+            Settings.NmeaFlags |= 1u << bit;
         }
     }
     // The binary-message toggles are hidden and not read.
-    BinaryFlags = 0;
+    Settings.BinaryFlags = 0;
 
-    const int baudIndex = SelectedEntry(*ui->ComboBoxBaudRate);
-    if (baudIndex < 0 || static_cast<std::size_t>(baudIndex) >= BaudRates.size()) {
-        SelectEntry(*ui->ComboBoxBaudRate, kDefaultBaudIndex);
-        BaudRate = BaudRates[kDefaultBaudIndex];
-    } else {
-        SelectEntry(*ui->ComboBoxBaudRate, baudIndex);
-        BaudRate = BaudRates[static_cast<std::size_t>(baudIndex)];
-    }
+    Settings.BaudRate = ReadBaudRateEntry(*ui->ComboBoxBaudRate);
 
     const int navIndex = SelectedEntry(*ui->ComboBoxNavRate);
-    NavRate = navIndex == 1 ? 5 : 1;
+    Settings.NavRate = navIndex == 1 ? 5 : 1;
     SelectEntry(*ui->ComboBoxNavRate, navIndex == 1 ? 1 : 0);
     return true;
 }
@@ -248,20 +232,17 @@ bool TFormRcvrPort::ApplySettings() {
         }
     }
 
-    ApplyValues values;
-    values.navRate = static_cast<std::uint8_t>(NavRate);
+    // The controls just read, and the three settings only the buttons and the edit hold.
+    ApplyValues values = ApplyValuesFrom(Settings);
     values.alternateFrequency = alternate;
     values.channel = channel;
     values.waasOn = ui->ButtonWAASON->isChecked();
     values.correctionsOn = ui->ButtonCorrectionsOn->isChecked();
-    values.binaryFlags = BinaryFlags;
-    values.nmeaFlags = NmeaFlags;
-    values.baudRate = BaudRate;
     switch (SendApply(CommPort, values, PortBaudRate)) {
     case ApplyRate::Unchanged:
         break;
     case ApplyRate::Changed:
-        PortBaudRate = static_cast<std::int32_t>(BaudRate);
+        PortBaudRate = static_cast<std::int32_t>(Settings.BaudRate);
         NotifyPortChanged();
         if (FormPort != nullptr) {
             FormPort->SelectBaudRateEntry(ui->ComboBoxBaudRate->currentIndex());

@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "connect/Portsearch.h"
+#include "receiver/Rcvrsettings.h"
 #include "ui/Windowrect.h"
 
 class QLocale;
@@ -67,14 +68,10 @@ private:
     // The offered rates; an entry's index in ComboBoxBaudRate is its index here, and in
     // the Open Port dialog's combo as well.
     static constexpr const std::array<std::uint32_t, 4>& BaudRates = kBaudRates;
-    std::uint32_t BaudRate = 19200;
-    std::uint32_t NmeaFlags = 0;
-    std::uint32_t BinaryFlags = 0;
-    std::uint32_t NavRate = 1;
-    std::uint8_t WaasState = 0;
-    std::uint8_t CorrectionsState = 0;
-    std::uint8_t FreqMode = 0;
-    std::int32_t ChannelNum = 0;
+    // The settings shown, and to be applied: BaudRate, NmeaFlags, BinaryFlags, NavRate,
+    // and WaasState, CorrectionsState, FreqMode and ChannelNum from the last Corrections
+    // status report.
+    ReceiverSettings Settings;
     bool RefreshOnConfig = true;
     bool RefreshOnStatus = true;
 };

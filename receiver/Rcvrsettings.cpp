@@ -42,10 +42,10 @@ bool DecodeConfigurationSettings(const std::uint8_t* frame, int length, std::uin
     if (p == nullptr) {
         return false;
     }
-    settings.nmeaFlags = GetLE32(p + kCfgNmeaFlags);
-    settings.binaryFlags = GetLE32(p + kCfgBinaryFlags);
-    settings.navRate = p[kCfgNavRate];
-    settings.baudRate = portRate;
+    settings.NmeaFlags = GetLE32(p + kCfgNmeaFlags);
+    settings.BinaryFlags = GetLE32(p + kCfgBinaryFlags);
+    settings.NavRate = p[kCfgNavRate];
+    settings.BaudRate = portRate;
     return true;
 }
 
@@ -55,23 +55,23 @@ bool DecodeCorrectionsSettings(const std::uint8_t* frame, int length, ReceiverSe
     if (p == nullptr) {
         return false;
     }
-    settings.waasState = p[kCorrWaasState];
-    settings.correctionsState = p[kCorrCorrectionsState];
-    settings.freqMode = p[kCorrFrequencyMode];
-    settings.channel = static_cast<std::int32_t>(GetLE32(p + kCorrChannel));
+    settings.WaasState = p[kCorrWaasState];
+    settings.CorrectionsState = p[kCorrCorrectionsState];
+    settings.FreqMode = p[kCorrFrequencyMode];
+    settings.ChannelNum = static_cast<std::int32_t>(GetLE32(p + kCorrChannel));
     return true;
 }
 
 ApplyValues ApplyValuesFrom(const ReceiverSettings& settings) {
     ApplyValues v;
-    v.navRate = settings.navRate == 5 ? 5 : 1;
-    v.alternateFrequency = settings.freqMode != 0;
-    v.channel = settings.channel;
-    v.waasOn = settings.waasState == 1;
-    v.correctionsOn = settings.correctionsState == 0;
+    v.navRate = settings.NavRate == 5 ? 5 : 1;
+    v.alternateFrequency = settings.FreqMode != 0;
+    v.channel = settings.ChannelNum;
+    v.waasOn = settings.WaasState == 1;
+    v.correctionsOn = settings.CorrectionsState == 0;
     v.binaryFlags = 0;
-    v.nmeaFlags = settings.nmeaFlags & kNmeaFlagsMask;
-    v.baudRate = settings.baudRate;
+    v.nmeaFlags = settings.NmeaFlags & kNmeaFlagsMask;
+    v.baudRate = settings.BaudRate;
     return v;
 }
 
@@ -109,23 +109,23 @@ std::vector<std::string> ApplyDifferences(const ApplyValues& asked,
         }
     };
     differ("NMEA sentences", NmeaListText(asked.nmeaFlags),
-           NmeaListText(reported.nmeaFlags & kNmeaFlagsMask));
+           NmeaListText(reported.NmeaFlags & kNmeaFlagsMask));
     char a[16];
     char r[16];
     std::snprintf(a, sizeof a, "0x%02X", static_cast<unsigned>(asked.binaryFlags & kBinaryFlagsMask));
     std::snprintf(r, sizeof r, "0x%02X",
-                  static_cast<unsigned>(reported.binaryFlags & kBinaryFlagsMask));
+                  static_cast<unsigned>(reported.BinaryFlags & kBinaryFlagsMask));
     differ("binary messages", a, r);
-    differ("navigation rate", std::to_string(asked.navRate), std::to_string(reported.navRate));
+    differ("navigation rate", std::to_string(asked.navRate), std::to_string(reported.NavRate));
     // A receiver without WAAS cannot switch it on, and has it off as far as asked.
-    const bool waasMet = asked.waasOn ? reported.waasState == 1 : reported.waasState != 1;
+    const bool waasMet = asked.waasOn ? reported.WaasState == 1 : reported.WaasState != 1;
     if (!waasMet) {
-        differ("WAAS", OnOff(asked.waasOn), WaasText(reported.waasState));
+        differ("WAAS", OnOff(asked.waasOn), WaasText(reported.WaasState));
     }
-    differ("corrections", OnOff(asked.correctionsOn), OnOff(reported.correctionsState == 0));
+    differ("corrections", OnOff(asked.correctionsOn), OnOff(reported.CorrectionsState == 0));
     differ("frequency", asked.alternateFrequency ? ChannelMHzText(asked.channel) : "default",
            FrequencyText(reported));
-    differ("baud rate", std::to_string(asked.baudRate), std::to_string(reported.baudRate));
+    differ("baud rate", std::to_string(asked.baudRate), std::to_string(reported.BaudRate));
     return out;
 }
 
@@ -231,7 +231,7 @@ bool ParseBandFrequency(const std::string& text, std::int32_t& channel) {
 }
 
 std::string FrequencyText(const ReceiverSettings& settings) {
-    return settings.freqMode == 0 ? "default" : ChannelMHzText(settings.channel);
+    return settings.FreqMode == 0 ? "default" : ChannelMHzText(settings.ChannelNum);
 }
 
 std::string SoftwareVersionText(const ConfigurationReport& report) {

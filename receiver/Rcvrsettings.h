@@ -21,16 +21,17 @@
 #include <string>
 #include <vector>
 
-// What the two reports say, as Receiver Setup keeps it.
+// What the two reports say: the receiver's settings as one value, the members of the
+// Receiver Setup dialog's model under their names there.
 struct ReceiverSettings {
-    std::uint32_t baudRate = 19200;    // our port's rate when the report came
-    std::uint32_t nmeaFlags = 0;       // NMEA output flags (kNmeaGGA ...)
-    std::uint32_t binaryFlags = 0;     // binary message flags (kBinQX ...)
-    std::uint32_t navRate = 1;         // 1 or 5
-    std::uint8_t waasState = 0;        // 1 on, 0 off, anything else not available
-    std::uint8_t correctionsState = 0; // 0 on, anything else off
-    std::uint8_t freqMode = 0;         // 0 default frequency, anything else alternate
-    std::int32_t channel = 0;          // correction channel of the alternate frequency
+    std::uint32_t BaudRate = 19200;     // our port's rate when the report came
+    std::uint32_t NmeaFlags = 0;        // NMEA output flags (kNmeaGGA ...)
+    std::uint32_t BinaryFlags = 0;      // binary message flags (kBinQX ...)
+    std::uint32_t NavRate = 1;          // 1 or 5
+    std::uint8_t WaasState = 0;         // 1 on, 0 off, anything else not available
+    std::uint8_t CorrectionsState = 0;  // 0 on, anything else off
+    std::uint8_t FreqMode = 0;          // 0 default frequency, anything else alternate
+    std::int32_t ChannelNum = 0;        // correction channel of the alternate frequency
 };
 
 // Payload bytes a report must carry for the fields read from it; a shorter one is
@@ -45,9 +46,9 @@ inline constexpr unsigned kApplyPauseMs = 200;
 // status report. A closed port sends nothing, silently.
 void SendSettingsRequests(SerialPort& port);
 
-// A Configuration report fills nmeaFlags, binaryFlags and navRate and sets baudRate to
-// portRate; a Corrections status report fills waasState, correctionsState, freqMode and
-// channel. Other fields are left alone. False, nothing changed, for a frame of another
+// A Configuration report fills NmeaFlags, BinaryFlags and NavRate and sets BaudRate to
+// portRate; a Corrections status report fills WaasState, CorrectionsState, FreqMode and
+// ChannelNum. Other fields are left alone. False, nothing changed, for a frame of another
 // id or one too short for the fields.
 bool DecodeConfigurationSettings(const std::uint8_t* frame, int length, std::uint32_t portRate,
                                  ReceiverSettings& settings);

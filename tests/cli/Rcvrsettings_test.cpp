@@ -40,22 +40,22 @@ TEST(ReceiverSettings, ApplyDifferencesNameEverySettingTheReceiverDidNotTake) {
     asked.channel = 41000;
     asked.baudRate = 9600;
     ReceiverSettings taken;
-    taken.nmeaFlags = kNmeaGGA | kNmeaRMC | 0x100; // bits beyond the five are not ours
-    taken.navRate = 5;
-    taken.waasState = 2; // no WAAS: off as asked
-    taken.correctionsState = 0;
-    taken.freqMode = 1;
-    taken.channel = 41000;
-    taken.baudRate = 9600;
+    taken.NmeaFlags = kNmeaGGA | kNmeaRMC | 0x100; // bits beyond the five are not ours
+    taken.NavRate = 5;
+    taken.WaasState = 2; // no WAAS: off as asked
+    taken.CorrectionsState = 0;
+    taken.FreqMode = 1;
+    taken.ChannelNum = 41000;
+    taken.BaudRate = 9600;
     EXPECT_TRUE(ApplyDifferences(asked, taken).empty());
 
     ReceiverSettings other = taken;
-    other.nmeaFlags = kNmeaGGA;
-    other.binaryFlags = kBinSYS;
-    other.navRate = 1;
-    other.correctionsState = 3;
-    other.channel = 40999;
-    other.baudRate = 19200;
+    other.NmeaFlags = kNmeaGGA;
+    other.BinaryFlags = kBinSYS;
+    other.NavRate = 1;
+    other.CorrectionsState = 3;
+    other.ChannelNum = 40999;
+    other.BaudRate = 19200;
     EXPECT_EQ(ApplyDifferences(asked, other),
               (std::vector<std::string>{"NMEA sentences: asked GGA,RMC, reported GGA",
                                         "binary messages: asked 0x00, reported 0x08",
