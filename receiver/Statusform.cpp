@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/Clock.h"
-#include "app/Timeutils.h"
+#include "base/Clock.h"
+#include "base/Timeutils.h"
 #include "ui/Scaleutils.h"
 #include "ui_Statusform.h"
 
