@@ -3,7 +3,7 @@
 // golden log for the same capture; the device pulled out.
 
 #include "tests/cli/Cliprocess.h"
-#include "tests/connect/Ptypeer.h"
+#include "tests/common/Pty.h"
 
 #include <gtest/gtest.h>
 

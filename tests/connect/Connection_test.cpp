@@ -8,7 +8,7 @@
 // real clock and the main window's own timer.
 
 #include "sim/Simreceiver.h"
-#include "tests/connect/Ptypeer.h"
+#include "tests/common/Pty.h"
 #include "tests/connect/Windows.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // The dialogue with a simulated receiver is in Connection_test.cpp.
 
 #include "proto/Memoutils.h"
-#include "tests/connect/Ptypeer.h"
+#include "tests/common/Pty.h"
 #include "tests/connect/Windows.h"
 
 #include <gtest/gtest.h>
