@@ -34,22 +34,6 @@ std::unique_ptr<SimReceiver> StartSim(const std::function<void(SimOptions&)>& se
     return sim;
 }
 
-void Tick() {
-    std::this_thread::sleep_for(3ms);
-    FormMain->TimerTimer();
-    Pump();
-}
-
-bool TickUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        Tick();
-    }
-    return true;
-}
-
 // Runs the search on the fake clock until it ends and returns the combinations that
 // were opened, in order. answers(combo) says where traffic is to be waited for.
 std::vector<Combo> RunSearch(TestWindows& w, const std::function<bool(const Combo&)>& answers,

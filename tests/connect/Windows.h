@@ -2,7 +2,7 @@
 // The program's windows for the connection window tests, created in start-up order over
 // a device list that the test controls: the extra ports it names and an empty sysfs
 // directory, never the machine's own serial ports. The main window's timer is stopped;
-// tests run its tick themselves so that a FakeClock can drive the search.
+// tests run its tick themselves (Tick, TickUntil) so that a FakeClock can drive the search.
 
 #include "base/Clock.h"
 #include "app/Mainform.h"
@@ -26,7 +26,9 @@
 #include <QToolButton>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -108,4 +110,23 @@ template <typename T> T* Child(QWidget* form, const char* name) {
 
 inline void Pump() {
     QCoreApplication::processEvents();
+}
+
+// One tick of the main window, a few milliseconds of real time after the last.
+inline void Tick() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    FormMain->TimerTimer();
+    Pump();
+}
+
+// Ticks until done holds; false if limit passes first.
+inline bool TickUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds limit = std::chrono::milliseconds(3000)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        Tick();
+    }
+    return true;
 }

@@ -67,22 +67,6 @@ public:
     FakeClock clock;
 };
 
-void Tick() {
-    std::this_thread::sleep_for(3ms);
-    FormMain->TimerTimer();
-    Pump();
-}
-
-bool TickUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 3000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        Tick();
-    }
-    return true;
-}
-
 // Lets the event loop run (the Open Port dialog's own timer) without ticks of the main
 // window, until done holds or the time is up.
 bool EventsUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
