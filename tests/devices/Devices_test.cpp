@@ -275,7 +275,7 @@ TEST(HangUp, ThePluggedBackReceiverOpensAgainAndWorksAsBefore) {
     EXPECT_GT(FormMain->messageCount, count);
     // ...and Receiver Setup asks for the reports and fills its controls from them.
     receiver.ClearEvents();
-    QComboBox* nav = Child<QComboBox>(FormRcvrPort, "ComboBoxNavRate");
+    QComboBox* nav = SetupControls().nav;
     nav->setCurrentIndex(nav->findText("1"));
     FormRcvrPort->ShowOver(OuterRect(*FormMain));
     ASSERT_TRUE(

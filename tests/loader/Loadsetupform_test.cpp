@@ -562,17 +562,13 @@ TEST_F(LoaderTest, AHangUpDuringALoadEndsItAtOnceAsAFailedLoad) {
 // old outputs; it must not be echoed back to the receiver, undoing the Apply.
 TEST_F(LoaderTest, AReportCrossingAReceiverSetupApplyDoesNotUndoIt) {
     StartReceiver(Options()); // GGA and RMC
-    const auto button = [](const char* name) {
-        return FormRcvrPort->findChild<QToolButton*>(QString::fromLatin1(name));
-    };
+    const SetupControls c;
     ASSERT_TRUE(FormRcvrPort->ShowOver(OuterRect(*FormMain)));
-    ASSERT_TRUE(
-        Pump([&] { return button("ButtonGGA")->isChecked() && !button("ButtonGSA")->isChecked(); },
-             3000));
+    ASSERT_TRUE(Pump([&] { return c.gga->isChecked() && !c.gsa->isChecked(); }, 3000));
     QTest::qWait(300); // both reports are in
-    button("ButtonGSA")->setChecked(true);
+    c.gsa->setChecked(true);
     FormLoadSetup->RequestStatus(); // its answer comes after the Apply
-    FormRcvrPort->findChild<QPushButton*>(QStringLiteral("ButtonApply"))->click();
+    c.apply->click();
     QTest::qWait(1000);
     EXPECT_EQ(sim_->Status().nmeaFlags, kNmeaGGA | kNmeaGSA | kNmeaRMC);
     FormRcvrPort->hide();
