@@ -48,7 +48,7 @@ protected:
     CliResult Run(const std::vector<std::string>& args, const std::vector<std::string>& devices) {
         return RunCliProgram(args, devices, tree_.path());
     }
-    EmptyTtyTree tree_;
+    EmptySysfs tree_;
 };
 
 TEST_F(CliTest, UsageErrorsExitTwoNameTheBadArgumentAndSendNothing) {

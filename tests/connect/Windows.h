@@ -11,6 +11,7 @@
 #include "loader/Loadsetupform.h"
 #include "proto/Port.h"
 #include "receiver/Rcvrportform.h"
+#include "tests/common/Tempdir.h"
 #include "ui/Aboutform.h"
 #include "ui/Helpform.h"
 #include "ui/Noteform.h"
@@ -35,24 +36,6 @@
 
 #include <stdlib.h>
 #include <unistd.h>
-
-// An empty directory that stands in for /sys/class/tty.
-class EmptySysfs {
-public:
-    EmptySysfs() {
-        char dir[] = "/tmp/kestrane-sysfs-XXXXXX";
-        if (mkdtemp(dir) != nullptr)
-            path_ = dir;
-    }
-    ~EmptySysfs() {
-        if (!path_.empty())
-            rmdir(path_.c_str());
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 class TestWindows {
 public:

@@ -979,12 +979,12 @@ int main(int argc, char** argv) {
     qputenv("KESTRANE_EXTRA_PORTS", "");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    gEmptySysfs = MakeTempDir();
+    const EmptySysfs sysfs;
+    gEmptySysfs = sysfs.path();
 
     // Every window, in the program's order.
     CreateWindows(gEmptySysfs);
     const int result = RUN_ALL_TESTS();
     DestroyWindows();
-    std::filesystem::remove_all(gEmptySysfs);
     return result;
 }
