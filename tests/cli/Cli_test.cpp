@@ -2,7 +2,7 @@
 // receivers and silent pseudo-terminals offered through the device list.
 
 #include "tests/cli/Cliprocess.h"
-#include "tests/connect/Ptypeer.h"
+#include "tests/common/Pty.h"
 
 #include "sim/Simreceiver.h"
 
@@ -48,7 +48,7 @@ protected:
     CliResult Run(const std::vector<std::string>& args, const std::vector<std::string>& devices) {
         return RunCliProgram(args, devices, tree_.path());
     }
-    EmptyTtyTree tree_;
+    EmptySysfs tree_;
 };
 
 TEST_F(CliTest, UsageErrorsExitTwoNameTheBadArgumentAndSendNothing) {

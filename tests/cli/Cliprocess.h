@@ -7,6 +7,8 @@
 // feed its device or interrupt it. Its standard input is `input` when given, else
 // /dev/null.
 
+#include "tests/common/Tempdir.h"
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -27,24 +29,6 @@ struct CliResult {
     int status = -1; // the exit status; -1 when it could not be run or did not end
     std::string out;
     std::string err;
-};
-
-// An empty directory that stands in for /sys/class/tty.
-class EmptyTtyTree {
-public:
-    EmptyTtyTree() {
-        char dir[] = "/tmp/kestrane-cli-sysfs-XXXXXX";
-        if (mkdtemp(dir) != nullptr)
-            path_ = dir;
-    }
-    ~EmptyTtyTree() {
-        if (!path_.empty())
-            rmdir(path_.c_str());
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
 };
 
 // Runs command (the program's path first) with env as its whole environment; as above

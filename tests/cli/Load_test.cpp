@@ -44,7 +44,7 @@ protected:
         EXPECT_TRUE(WriteTextFile(path, gst.text));
         return path;
     }
-    EmptyTtyTree tree_;
+    EmptySysfs tree_;
     std::string dir_ = MakeTempDir();
     std::unique_ptr<SimReceiver> receiver_;
     std::string dev_;

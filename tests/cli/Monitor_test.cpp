@@ -3,7 +3,7 @@
 // golden log for the same capture; the device pulled out.
 
 #include "tests/cli/Cliprocess.h"
-#include "tests/connect/Ptypeer.h"
+#include "tests/common/Pty.h"
 
 #include <gtest/gtest.h>
 
@@ -27,11 +27,8 @@ const Bytes kFrame = {0x24, 0x78, 0xFF, 0x0B, 0x78, 0x24, 0x04, 0x9F, 0xA9, 0x0D
 
 class MonitorTest : public ::testing::Test {
 protected:
-    EmptyTtyTree tree_;
-    std::string dir_ = [] {
-        char d[] = "/tmp/kestrane-cli-monitor-XXXXXX";
-        return std::string(mkdtemp(d) != nullptr ? d : "/tmp");
-    }();
+    EmptySysfs tree_;
+    std::string dir_ = MakeTempDir();
 };
 
 TEST_F(MonitorTest, ShowsAndLogsACaptureAsTheMainWindowDoesAndStopsOnCtrlC) {

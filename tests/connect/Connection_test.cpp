@@ -8,7 +8,7 @@
 // real clock and the main window's own timer.
 
 #include "sim/Simreceiver.h"
-#include "tests/connect/Ptypeer.h"
+#include "tests/common/Pty.h"
 #include "tests/connect/Windows.h"
 
 #include <gtest/gtest.h>
@@ -32,22 +32,6 @@ std::unique_ptr<SimReceiver> StartSim(const std::function<void(SimOptions&)>& se
     if (!sim->Start())
         return nullptr;
     return sim;
-}
-
-void Tick() {
-    std::this_thread::sleep_for(3ms);
-    FormMain->TimerTimer();
-    Pump();
-}
-
-bool TickUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        Tick();
-    }
-    return true;
 }
 
 // Runs the search on the fake clock until it ends and returns the combinations that
@@ -101,7 +85,7 @@ QComboBox* PortDeviceCombo() {
     return Child<QComboBox>(FormPort, "ComboBoxDeviceName");
 }
 QComboBox* SetupBaudCombo() {
-    return Child<QComboBox>(FormRcvrPort, "ComboBoxBaudRate");
+    return SetupControls().baud;
 }
 
 void SetAuto(bool device, bool baud) {
@@ -324,37 +308,6 @@ TEST(AutoSearch, OnTheRealClockAndTheMainWindowsTimer) {
 // ---------------------------------------------------------------------------------------
 // Receiver Setup against the simulated receiver
 
-struct SetupControls {
-    QComboBox* baud = Child<QComboBox>(FormRcvrPort, "ComboBoxBaudRate");
-    QComboBox* nav = Child<QComboBox>(FormRcvrPort, "ComboBoxNavRate");
-    QToolButton* nmea[5] = {Child<QToolButton>(FormRcvrPort, "ButtonGGA"),
-                            Child<QToolButton>(FormRcvrPort, "ButtonGSA"),
-                            Child<QToolButton>(FormRcvrPort, "ButtonZDA"),
-                            Child<QToolButton>(FormRcvrPort, "ButtonVTG"),
-                            Child<QToolButton>(FormRcvrPort, "ButtonRMC")};
-    QToolButton* waasOn = Child<QToolButton>(FormRcvrPort, "ButtonWAASON");
-    QToolButton* waasOff = Child<QToolButton>(FormRcvrPort, "ButtonWAASOFF");
-    QToolButton* corrOn = Child<QToolButton>(FormRcvrPort, "ButtonCorrectionsOn");
-    QToolButton* corrOff = Child<QToolButton>(FormRcvrPort, "ButtonCorrectionsOff");
-    QToolButton* dflt = Child<QToolButton>(FormRcvrPort, "ButtonDflt");
-    QToolButton* alt = Child<QToolButton>(FormRcvrPort, "ButtonAlt");
-    QLineEdit* freq = Child<QLineEdit>(FormRcvrPort, "EditChannelNum");
-    QPushButton* apply = Child<QPushButton>(FormRcvrPort, "ButtonApply");
-    QPushButton* request = Child<QPushButton>(FormRcvrPort, "ButtonRequest");
-
-    std::uint32_t Nmea() const {
-        std::uint32_t f = 0;
-        for (int i = 0; i < 5; ++i)
-            if (nmea[i]->isChecked())
-                f |= 1u << i;
-        return f;
-    }
-    void SetNmea(std::uint32_t f) {
-        for (int i = 0; i < 5; ++i)
-            nmea[i]->setChecked((f >> i) & 1u);
-    }
-};
-
 // Opens the port by hand to the device at the rate.
 void OpenByHand(const std::string& device, std::uint32_t rate) {
     QComboBox* devices = PortDeviceCombo();
@@ -416,7 +369,7 @@ TEST(ReceiverSetup, RequestFillsTheControlsAndLaterReportsKeepTheUsersEdits) {
 
     // The user changes the sentences; the receiver then reports on its own (its SYS
     // output sends the Configuration report every second).
-    c.nmea[1]->click();
+    c.gsa->click();
     receiver->SetNmeaFlags(kNmeaZDA);
     FormMain->lastMessageId = 0;
     receiver->SetBinaryFlags(kBinSYS);

@@ -1,6 +1,6 @@
 // The Open Port dialog with real widgets and the real serial port on pseudo-terminals.
 
-#include "tests/connect/Ptypeer.h"
+#include "tests/common/Pty.h"
 #include "tests/connect/Windows.h"
 
 #include <gtest/gtest.h>

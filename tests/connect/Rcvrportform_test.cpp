@@ -3,7 +3,7 @@
 // The dialogue with a simulated receiver is in Connection_test.cpp.
 
 #include "proto/Memoutils.h"
-#include "tests/connect/Ptypeer.h"
+#include "tests/common/Pty.h"
 #include "tests/connect/Windows.h"
 
 #include <gtest/gtest.h>
@@ -14,35 +14,6 @@
 #include <vector>
 
 namespace {
-
-struct SetupControls {
-    QComboBox* baud = Child<QComboBox>(FormRcvrPort, "ComboBoxBaudRate");
-    QComboBox* nav = Child<QComboBox>(FormRcvrPort, "ComboBoxNavRate");
-    QToolButton* gga = Child<QToolButton>(FormRcvrPort, "ButtonGGA");
-    QToolButton* gsa = Child<QToolButton>(FormRcvrPort, "ButtonGSA");
-    QToolButton* zda = Child<QToolButton>(FormRcvrPort, "ButtonZDA");
-    QToolButton* vtg = Child<QToolButton>(FormRcvrPort, "ButtonVTG");
-    QToolButton* rmc = Child<QToolButton>(FormRcvrPort, "ButtonRMC");
-    QToolButton* waasOn = Child<QToolButton>(FormRcvrPort, "ButtonWAASON");
-    QToolButton* waasOff = Child<QToolButton>(FormRcvrPort, "ButtonWAASOFF");
-    QToolButton* corrOn = Child<QToolButton>(FormRcvrPort, "ButtonCorrectionsOn");
-    QToolButton* corrOff = Child<QToolButton>(FormRcvrPort, "ButtonCorrectionsOff");
-    QToolButton* dflt = Child<QToolButton>(FormRcvrPort, "ButtonDflt");
-    QToolButton* alt = Child<QToolButton>(FormRcvrPort, "ButtonAlt");
-    QLineEdit* freq = Child<QLineEdit>(FormRcvrPort, "EditChannelNum");
-    QPushButton* ok = Child<QPushButton>(FormRcvrPort, "ButtonOK");
-    QPushButton* apply = Child<QPushButton>(FormRcvrPort, "ButtonApply");
-
-    // NMEA toggles down, as a flag word.
-    std::uint32_t Nmea() const {
-        std::uint32_t f = 0;
-        const QToolButton* b[] = {gga, gsa, zda, vtg, rmc};
-        for (int i = 0; i < 5; ++i)
-            if (b[i]->isChecked())
-                f |= 1u << i;
-        return f;
-    }
-};
 
 std::vector<std::uint8_t> ConfigReport(std::uint32_t nmea, std::uint32_t binary,
                                        std::uint8_t navRate, std::size_t payloadLen = 124) {

@@ -2,7 +2,7 @@
 // The program's windows for the connection window tests, created in start-up order over
 // a device list that the test controls: the extra ports it names and an empty sysfs
 // directory, never the machine's own serial ports. The main window's timer is stopped;
-// tests run its tick themselves so that a FakeClock can drive the search.
+// tests run its tick themselves (Tick, TickUntil) so that a FakeClock can drive the search.
 
 #include "base/Clock.h"
 #include "app/Mainform.h"
@@ -11,6 +11,7 @@
 #include "loader/Loadsetupform.h"
 #include "proto/Port.h"
 #include "receiver/Rcvrportform.h"
+#include "tests/common/Tempdir.h"
 #include "ui/Aboutform.h"
 #include "ui/Helpform.h"
 #include "ui/Noteform.h"
@@ -26,31 +27,15 @@
 #include <QToolButton>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <stdlib.h>
 #include <unistd.h>
-
-// An empty directory that stands in for /sys/class/tty.
-class EmptySysfs {
-public:
-    EmptySysfs() {
-        char dir[] = "/tmp/kestrane-sysfs-XXXXXX";
-        if (mkdtemp(dir) != nullptr)
-            path_ = dir;
-    }
-    ~EmptySysfs() {
-        if (!path_.empty())
-            rmdir(path_.c_str());
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 class TestWindows {
 public:
@@ -106,6 +91,63 @@ template <typename T> T* Child(QWidget* form, const char* name) {
     return form->findChild<T*>(QString::fromLatin1(name));
 }
 
+// The Receiver Setup dialog's controls.
+struct SetupControls {
+    QComboBox* baud = Child<QComboBox>(FormRcvrPort, "ComboBoxBaudRate");
+    QComboBox* nav = Child<QComboBox>(FormRcvrPort, "ComboBoxNavRate");
+    QToolButton* gga = Child<QToolButton>(FormRcvrPort, "ButtonGGA");
+    QToolButton* gsa = Child<QToolButton>(FormRcvrPort, "ButtonGSA");
+    QToolButton* zda = Child<QToolButton>(FormRcvrPort, "ButtonZDA");
+    QToolButton* vtg = Child<QToolButton>(FormRcvrPort, "ButtonVTG");
+    QToolButton* rmc = Child<QToolButton>(FormRcvrPort, "ButtonRMC");
+    QToolButton* waasOn = Child<QToolButton>(FormRcvrPort, "ButtonWAASON");
+    QToolButton* waasOff = Child<QToolButton>(FormRcvrPort, "ButtonWAASOFF");
+    QToolButton* corrOn = Child<QToolButton>(FormRcvrPort, "ButtonCorrectionsOn");
+    QToolButton* corrOff = Child<QToolButton>(FormRcvrPort, "ButtonCorrectionsOff");
+    QToolButton* dflt = Child<QToolButton>(FormRcvrPort, "ButtonDflt");
+    QToolButton* alt = Child<QToolButton>(FormRcvrPort, "ButtonAlt");
+    QLineEdit* freq = Child<QLineEdit>(FormRcvrPort, "EditChannelNum");
+    QPushButton* ok = Child<QPushButton>(FormRcvrPort, "ButtonOK");
+    QPushButton* apply = Child<QPushButton>(FormRcvrPort, "ButtonApply");
+    QPushButton* request = Child<QPushButton>(FormRcvrPort, "ButtonRequest");
+
+    // The NMEA toggles that are down, as a flag word (GGA the lowest bit, then GSA, ZDA,
+    // VTG and RMC).
+    std::uint32_t Nmea() const {
+        std::uint32_t f = 0;
+        const QToolButton* const b[] = {gga, gsa, zda, vtg, rmc};
+        for (int i = 0; i < 5; ++i)
+            if (b[i]->isChecked())
+                f |= 1u << i;
+        return f;
+    }
+    // Sets the NMEA toggles to a flag word.
+    void SetNmea(std::uint32_t f) {
+        QToolButton* const b[] = {gga, gsa, zda, vtg, rmc};
+        for (int i = 0; i < 5; ++i)
+            b[i]->setChecked((f >> i) & 1u);
+    }
+};
+
 inline void Pump() {
     QCoreApplication::processEvents();
+}
+
+// One tick of the main window, a few milliseconds of real time after the last.
+inline void Tick() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    FormMain->TimerTimer();
+    Pump();
+}
+
+// Ticks until done holds; false if limit passes first.
+inline bool TickUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds limit = std::chrono::milliseconds(3000)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        Tick();
+    }
+    return true;
 }

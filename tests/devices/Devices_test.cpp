@@ -3,6 +3,7 @@
 // the devices of a sysfs tree that the test fills and empties.
 
 #include "sim/Simreceiver.h"
+#include "tests/common/Pty.h"
 #include "tests/connect/Windows.h"
 
 #include <gtest/gtest.h>
@@ -24,32 +25,6 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-// A line whose far end the test can take away.
-class Line {
-public:
-    Line() {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0)
-            path_ = ptsname(master_);
-    }
-    ~Line() { HangUp(); }
-    Line(const Line&) = delete;
-    Line& operator=(const Line&) = delete;
-    const std::string& path() const { return path_; }
-    void Send(const std::string& text) {
-        ASSERT_EQ(write(master_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    }
-    void HangUp() {
-        if (master_ >= 0)
-            close(master_);
-        master_ = -1;
-    }
-
-private:
-    int master_ = -1;
-    std::string path_;
-};
 
 // A /sys/class/tty of the test's own: an entry with a driver is a device.
 class SysfsTree {
@@ -91,22 +66,6 @@ public:
     }
     FakeClock clock;
 };
-
-void Tick() {
-    std::this_thread::sleep_for(3ms);
-    FormMain->TimerTimer();
-    Pump();
-}
-
-bool TickUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 3000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        Tick();
-    }
-    return true;
-}
 
 // Lets the event loop run (the Open Port dialog's own timer) without ticks of the main
 // window, until done holds or the time is up.
@@ -172,7 +131,7 @@ bool MemoHas(const QString& text) {
 
 TEST(HangUp, WhileOpenThePortClosesAndThePanelSaysSoWithinATick) {
     SysfsTree sysfs;
-    Line line;
+    Pty line;
     Windows w(sysfs.root(), line.path());
     NoteCatcher notes;
     QTemporaryDir dir;
@@ -198,7 +157,7 @@ TEST(HangUp, WhileOpenThePortClosesAndThePanelSaysSoWithinATick) {
 
 TEST(HangUp, DuringASearchTheVanishedDeviceCountsAsSilentAndTheSearchGoesOn) {
     SysfsTree sysfs;
-    Line vanishing;
+    Pty vanishing;
     SimReceiver receiver; // 19200
     ASSERT_TRUE(receiver.Start());
     Windows w(sysfs.root(), vanishing.path() + ":" + receiver.DevicePath());
@@ -229,7 +188,7 @@ TEST(HangUp, DuringASearchTheVanishedDeviceCountsAsSilentAndTheSearchGoesOn) {
 TEST(DeviceList, FollowsDevicesThatComeAndGoAndKeepsTheSelectedOne) {
     SysfsTree sysfs;
     sysfs.Add("ttyUSB1");
-    Line line;
+    Pty line;
     Windows w(sysfs.root(), line.path());
     NoteCatcher notes;
     const std::string pts = line.path();
@@ -298,7 +257,7 @@ TEST(HangUp, ThePluggedBackReceiverOpensAgainAndWorksAsBefore) {
 
     // Plugged back in, under another name: its old one has meanwhile gone to another
     // line, as a re-plugged adapter gets a new name while its old one is still held.
-    Line other;
+    Pty other;
     ASSERT_TRUE(receiver.Start());
     const std::string again = receiver.DevicePath();
     Windows::SetExtraPorts(again);
@@ -316,7 +275,7 @@ TEST(HangUp, ThePluggedBackReceiverOpensAgainAndWorksAsBefore) {
     EXPECT_GT(FormMain->messageCount, count);
     // ...and Receiver Setup asks for the reports and fills its controls from them.
     receiver.ClearEvents();
-    QComboBox* nav = Child<QComboBox>(FormRcvrPort, "ComboBoxNavRate");
+    QComboBox* nav = SetupControls().nav;
     nav->setCurrentIndex(nav->findText("1"));
     FormRcvrPort->ShowOver(OuterRect(*FormMain));
     ASSERT_TRUE(

@@ -1,6 +1,7 @@
 // SerialPort on real pseudo-terminals: the test holds the master side and plays
 // the receiver; the port opens the slave side as it would a serial device.
 #include "serial/Serialport.h"
+#include "tests/common/Pty.h"
 #include "tests/foundation/Serialhelpers.h"
 
 #include <gtest/gtest.h>
@@ -27,72 +28,6 @@ namespace {
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
-class PseudoTerminal {
-public:
-    PseudoTerminal() {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-            return;
-        }
-        char name[128] = {};
-        if (ptsname_r(master_, name, sizeof name) == 0) {
-            slave_ = name;
-        }
-    }
-    ~PseudoTerminal() { CloseMaster(); }
-    PseudoTerminal(const PseudoTerminal&) = delete;
-    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
-
-    bool Ready() const { return master_ >= 0 && !slave_.empty(); }
-    const char* Slave() const { return slave_.c_str(); }
-    int Master() const { return master_; }
-    void CloseMaster() {
-        if (master_ >= 0) {
-            close(master_);
-            master_ = -1;
-        }
-    }
-
-    void Send(const std::string& bytes) const {
-        ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-
-    // Reads from the master until want bytes arrived or timeout passed.
-    std::string Receive(std::size_t want, std::chrono::milliseconds timeout = 2000ms) const {
-        std::string got;
-        const auto deadline = SteadyClock::now() + timeout;
-        while (got.size() < want) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - SteadyClock::now());
-            if (left.count() <= 0) {
-                break;
-            }
-            pollfd entry{master_, POLLIN, 0};
-            if (poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
-                break;
-            }
-            char buffer[4096];
-            const ssize_t n = read(master_, buffer, std::min(sizeof buffer, want - got.size()));
-            if (n <= 0) {
-                break;
-            }
-            got.append(buffer, static_cast<std::size_t>(n));
-        }
-        return got;
-    }
-
-    // The slave's line settings as the peer sees them.
-    termios Settings() const {
-        termios settings{};
-        EXPECT_EQ(tcgetattr(master_, &settings), 0);
-        return settings;
-    }
-
-private:
-    int master_ = -1;
-    std::string slave_;
-};
-
 // Reads with the non-blocking set until want bytes came or a second passed.
 std::string Collect(SerialPort& port, std::size_t want) {
     std::string got;
@@ -113,8 +48,8 @@ std::string Collect(SerialPort& port, std::size_t want) {
 
 class SerialPortTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(pty.Ready()) << std::strerror(errno); }
-    PseudoTerminal pty;
+    void SetUp() override { ASSERT_TRUE(pty.ok()) << std::strerror(errno); }
+    Pty pty;
 };
 
 TEST_F(SerialPortTest, OpenOfAMissingDeviceFailsWithTheSystemsReason) {
@@ -130,13 +65,13 @@ TEST_F(SerialPortTest, OpenOfAMissingDeviceFailsWithTheSystemsReason) {
     EXPECT_FALSE(port.IsOpen());
 
     // A failed Open leaves the object ready for the next one.
-    EXPECT_TRUE(port.Open(pty.Slave(), 19200, 0));
+    EXPECT_TRUE(port.Open(pty.path().c_str(), 19200, 0));
     EXPECT_TRUE(port.IsOpen());
 }
 
 TEST_F(SerialPortTest, OpenSetsARawEightBitLineWithoutFlowControl) {
     SerialPort port;
-    ASSERT_TRUE(port.Open(pty.Slave(), 19200, 0));
+    ASSERT_TRUE(port.Open(pty.path().c_str(), 19200, 0));
     const termios s = pty.Settings();
     EXPECT_EQ(cfgetispeed(&s), static_cast<speed_t>(B19200));
     EXPECT_EQ(cfgetospeed(&s), static_cast<speed_t>(B19200));
@@ -161,12 +96,12 @@ TEST_F(SerialPortTest, OpenSetsARawEightBitLineWithoutFlowControl) {
 }
 
 TEST_F(SerialPortTest, OpenWhileOpenIsRefusedAndLeavesTheDeviceAlone) {
-    PseudoTerminal other;
-    ASSERT_TRUE(other.Ready());
+    Pty other;
+    ASSERT_TRUE(other.ok());
     SerialPort port;
-    ASSERT_TRUE(port.Open(pty.Slave(), 19200, 0));
-    EXPECT_FALSE(port.Open(other.Slave(), 4800, 0));
-    EXPECT_FALSE(port.Open(pty.Slave(), 4800, 0));
+    ASSERT_TRUE(port.Open(pty.path().c_str(), 19200, 0));
+    EXPECT_FALSE(port.Open(other.path().c_str(), 4800, 0));
+    EXPECT_FALSE(port.Open(pty.path().c_str(), 4800, 0));
     EXPECT_TRUE(port.IsOpen());
     const termios s = pty.Settings();
     EXPECT_EQ(cfgetospeed(&s), static_cast<speed_t>(B19200));
@@ -175,21 +110,21 @@ TEST_F(SerialPortTest, OpenWhileOpenIsRefusedAndLeavesTheDeviceAlone) {
 
     // The refused device was not taken either.
     SerialPort second;
-    EXPECT_TRUE(second.Open(other.Slave(), 4800, 0));
+    EXPECT_TRUE(second.Open(other.path().c_str(), 4800, 0));
 }
 
 TEST_F(SerialPortTest, AHeldDeviceCannotBeOpenedAgainUntilClosed) {
     SerialPort first;
     SerialPort second;
-    ASSERT_TRUE(first.Open(pty.Slave(), 19200, 0));
+    ASSERT_TRUE(first.Open(pty.path().c_str(), 19200, 0));
     // This test may run as root, which passes TIOCEXCL; the lock still holds.
-    EXPECT_FALSE(second.Open(pty.Slave(), 19200, 0));
+    EXPECT_FALSE(second.Open(pty.path().c_str(), 19200, 0));
     EXPECT_EQ(second.lastError(), static_cast<std::uint32_t>(EBUSY));
     EXPECT_FALSE(second.IsOpen());
     EXPECT_TRUE(first.IsOpen());
 
     first.Close();
-    EXPECT_TRUE(second.Open(pty.Slave(), 19200, 0));
+    EXPECT_TRUE(second.Open(pty.path().c_str(), 19200, 0));
 }
 
 // Runs body in a child process as an ordinary user; true if it returned true.
@@ -208,8 +143,8 @@ TEST_F(SerialPortTest, OrdinaryUsersAreTurnedAwayFromAHeldDevice) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root to run a process as another user";
     }
-    ASSERT_EQ(chmod(pty.Slave(), 0666), 0);
-    const std::string slave = pty.Slave();
+    ASSERT_EQ(chmod(pty.path().c_str(), 0666), 0);
+    const std::string slave = pty.path();
     const auto opens = [&slave](int expectedErrno) {
         return [&slave, expectedErrno] {
             const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -222,11 +157,11 @@ TEST_F(SerialPortTest, OrdinaryUsersAreTurnedAwayFromAHeldDevice) {
         };
     };
     SerialPort port;
-    ASSERT_TRUE(port.Open(pty.Slave(), 19200, 0));
+    ASSERT_TRUE(port.Open(pty.path().c_str(), 19200, 0));
     EXPECT_TRUE(AsOrdinaryUser(opens(EBUSY)));
     // A second port that is refused the held device leaves the holder's claim alone.
     SerialPort second;
-    ASSERT_FALSE(second.Open(pty.Slave(), 19200, 0));
+    ASSERT_FALSE(second.Open(pty.path().c_str(), 19200, 0));
     EXPECT_EQ(second.lastError(), static_cast<std::uint32_t>(EBUSY));
     EXPECT_TRUE(AsOrdinaryUser(opens(EBUSY)));
     // Closing gives the device back, although the terminal lives on with its master.
@@ -237,7 +172,7 @@ TEST_F(SerialPortTest, OrdinaryUsersAreTurnedAwayFromAHeldDevice) {
 TEST_F(SerialPortTest, NonBlockingReadOfAQuietLineReturnsAtOnce) {
     SerialPort port;
     port.SetBlocking(false); // on a closed port: applies to the next Open
-    ASSERT_TRUE(port.Open(pty.Slave(), 19200, 0));
+    ASSERT_TRUE(port.Open(pty.path().c_str(), 19200, 0));
     std::uint8_t buffer[1024];
     std::uint32_t received = 99;
     const auto start = SteadyClock::now();
@@ -258,7 +193,7 @@ TEST_F(SerialPortTest, NonBlockingReadOfAQuietLineReturnsAtOnce) {
 
 TEST_F(SerialPortTest, BlockingReadWaitsForTheFirstByteUpToItsLimit) {
     SerialPort port;
-    ASSERT_TRUE(port.Open(pty.Slave(), 19200, 0));
+    ASSERT_TRUE(port.Open(pty.path().c_str(), 19200, 0));
     std::uint8_t buffer[64];
     std::uint32_t received = 99;
 
@@ -298,7 +233,7 @@ TEST_F(SerialPortTest, BlockingReadWaitsForTheFirstByteUpToItsLimit) {
 
 TEST_F(SerialPortTest, BlockingReadEndsAtAGapBetweenBursts) {
     SerialPort port;
-    ASSERT_TRUE(port.Open(pty.Slave(), 19200, 0));
+    ASSERT_TRUE(port.Open(pty.path().c_str(), 19200, 0));
     std::thread peer([this] {
         pty.Send("first");
         std::this_thread::sleep_for(300ms);
@@ -319,8 +254,8 @@ TEST_F(SerialPortTest, BlockingReadEndsAtAGapBetweenBursts) {
 
 TEST_F(SerialPortTest, ReadsFailOnceThePeerHasGone) {
     SerialPort port;
-    ASSERT_TRUE(port.Open(pty.Slave(), 19200, 0));
-    pty.CloseMaster();
+    ASSERT_TRUE(port.Open(pty.path().c_str(), 19200, 0));
+    pty.HangUp();
     std::uint8_t buffer[16];
     std::uint32_t received = 0;
     const auto start = SteadyClock::now();
@@ -333,7 +268,7 @@ TEST_F(SerialPortTest, ReadsFailOnceThePeerHasGone) {
 
 TEST_F(SerialPortTest, WriteDeliversEverythingWithOrWithoutACount) {
     SerialPort port;
-    ASSERT_TRUE(port.Open(pty.Slave(), 19200, 0));
+    ASSERT_TRUE(port.Open(pty.path().c_str(), 19200, 0));
     ASSERT_TRUE(WriteText(port, "LOADSTAR\r"));
     EXPECT_EQ(pty.Receive(9), "LOADSTAR\r");
 
@@ -358,7 +293,7 @@ TEST_F(SerialPortTest, WriteDeliversEverythingWithOrWithoutACount) {
 // Bytes the 44-byte Output configuration cannot get out are a failed write within about
 // two seconds, not a window held for a minute and a half.
 TEST_F(SerialPortTest, WriteToAPeerThatStoppedReadingGivesUpWithinTwoSeconds) {
-    const int filler = open(pty.Slave(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int filler = open(pty.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(filler, 0);
     termios raw{};
     ASSERT_EQ(tcgetattr(filler, &raw), 0);
@@ -381,7 +316,7 @@ TEST_F(SerialPortTest, WriteToAPeerThatStoppedReadingGivesUpWithinTwoSeconds) {
         }
     }
     SerialPort port;
-    ASSERT_TRUE(port.Open(pty.Slave(), 19200, 0));
+    ASSERT_TRUE(port.Open(pty.path().c_str(), 19200, 0));
     port.SetBlocking(false);
     const std::vector<std::uint8_t> frame(44, 0x24);
     for (bool blocking : {false, true}) {
@@ -412,12 +347,12 @@ TEST(SerialPortDrain, LimitIsTheQueuedBytesTimeAtTheOldRatePlusASecond) {
 
 TEST_F(SerialPortTest, ClosedPortRefusesIoAndCloseIsHarmless) {
     SerialPort port;
-    ExpectClosedPortRefusesIoAndReopens(port, pty.Slave());
+    ExpectClosedPortRefusesIoAndReopens(port, pty.path().c_str());
 }
 
 TEST_F(SerialPortTest, SetBaudRateIsSeenByThePeer) {
     SerialPort port;
-    ASSERT_TRUE(port.Open(pty.Slave(), 19200, 0));
+    ASSERT_TRUE(port.Open(pty.path().c_str(), 19200, 0));
     const struct {
         std::uint32_t rate;
         speed_t speed;
@@ -442,7 +377,7 @@ TEST_F(SerialPortTest, SetBaudRateIsSeenByThePeer) {
 
     // Open takes every rate as well.
     port.Close();
-    ASSERT_TRUE(port.Open(pty.Slave(), 38400, 0));
+    ASSERT_TRUE(port.Open(pty.path().c_str(), 38400, 0));
     const termios s = pty.Settings();
     EXPECT_EQ(cfgetospeed(&s), static_cast<speed_t>(B38400));
 }
@@ -450,13 +385,13 @@ TEST_F(SerialPortTest, SetBaudRateIsSeenByThePeer) {
 TEST_F(SerialPortTest, AnUnsupportedRateFailsCleanly) {
     SerialPort port;
     for (std::uint32_t rate : {0u, 12345u, 19201u, 0xFFFFFFFFu}) {
-        EXPECT_FALSE(port.Open(pty.Slave(), rate, 0)) << rate;
+        EXPECT_FALSE(port.Open(pty.path().c_str(), rate, 0)) << rate;
         EXPECT_FALSE(port.IsOpen());
         EXPECT_EQ(port.lastError(), static_cast<std::uint32_t>(EINVAL));
         EXPECT_STREQ(port.errorText(), std::strerror(EINVAL));
     }
     // The failed opens released the device.
-    ASSERT_TRUE(port.Open(pty.Slave(), 9600, 0));
+    ASSERT_TRUE(port.Open(pty.path().c_str(), 9600, 0));
     EXPECT_FALSE(port.SetBaudRate(12345));
     EXPECT_EQ(port.lastError(), static_cast<std::uint32_t>(EINVAL));
     EXPECT_TRUE(port.IsOpen());
@@ -467,7 +402,7 @@ TEST_F(SerialPortTest, AnUnsupportedRateFailsCleanly) {
 TEST_F(SerialPortTest, OpenAndPurgeDiscardPendingInputOnly) {
     SerialPort port;
     port.SetBlocking(false);
-    ASSERT_TRUE(port.Open(pty.Slave(), 19200, 0));
+    ASSERT_TRUE(port.Open(pty.path().c_str(), 19200, 0));
     pty.Send("stale");
     std::this_thread::sleep_for(200ms); // let it reach the port's input buffer
     // Our own output waiting for the peer is not thrown away.
@@ -481,14 +416,14 @@ TEST_F(SerialPortTest, OpenAndPurgeDiscardPendingInputOnly) {
     pty.Send("old");
     std::this_thread::sleep_for(200ms);
     port.Close();
-    ASSERT_TRUE(port.Open(pty.Slave(), 19200, 0));
+    ASSERT_TRUE(port.Open(pty.path().c_str(), 19200, 0));
     pty.Send("new");
     EXPECT_EQ(Collect(port, 3), "new");
 }
 
 TEST_F(SerialPortTest, RefusedModemLineControlDoesNotFailTheOpen) {
     // A pseudo-terminal has no DTR or RTS and refuses to switch them.
-    const int fd = open(pty.Slave(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int fd = open(pty.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);
     int lines = TIOCM_DTR | TIOCM_RTS;
     const bool refused = ioctl(fd, TIOCMBIC, &lines) != 0;
@@ -497,7 +432,7 @@ TEST_F(SerialPortTest, RefusedModemLineControlDoesNotFailTheOpen) {
         GTEST_SKIP() << "this kernel's pseudo-terminals accept modem line control";
     }
     SerialPort port;
-    EXPECT_TRUE(port.Open(pty.Slave(), 19200, 0)) << port.errorText();
+    EXPECT_TRUE(port.Open(pty.path().c_str(), 19200, 0)) << port.errorText();
     EXPECT_TRUE(port.IsOpen());
 }
 

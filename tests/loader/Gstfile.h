@@ -1,6 +1,8 @@
 #pragma once
 // Software files made up for the tests, and the records the loader must send for them.
 
+#include "tests/common/Tempdir.h" // MakeTempDir, for the folder the files go in
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -44,11 +46,4 @@ inline bool WriteTextFile(const std::string& path, const std::string& text) {
     }
     const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     return std::fclose(f) == 0 && ok;
-}
-
-// A fresh directory for one test's files.
-inline std::string MakeTempDir() {
-    char pattern[] = "/tmp/kestrane-loader-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    return dir != nullptr ? dir : "/tmp";
 }

@@ -3,8 +3,8 @@
 
 #include "loader/Loadsequence.h"
 
+#include "tests/common/Pty.h"
 #include "tests/loader/Gstfile.h"
-#include "tests/loader/Pty.h"
 #include "tests/loader/ScriptedLoader.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +28,7 @@ public:
         : peer(pty), seq(port, clock), ticksPerSecond_(ticksPerSecond) {
         dir = MakeTempDir();
         port.SetBlocking(blockingReads);
-        opened = pty.Ok() && port.Open(pty.SlaveName().c_str(), 19200, 0);
+        opened = pty.ok() && port.Open(pty.path().c_str(), 19200, 0);
         LoadSequence::Hooks hooks;
         hooks.ShowStatus = [this](const char* text) {
             statuses.emplace_back(text);
@@ -104,7 +104,7 @@ public:
         return 0;
     }
 
-    TestPty pty;
+    Pty pty;
     ScriptedLoader peer;
     SerialPort port;
     FakeClock clock;

@@ -13,9 +13,9 @@
 #include "receiver/Rcvrportform.h"
 #include "sim/Simreceiver.h"
 #include "sim/Simrecords.h"
+#include "tests/common/Pty.h"
 #include "tests/connect/Windows.h"
 #include "tests/loader/Gstfile.h"
-#include "tests/loader/Pty.h"
 #include "ui/Aboutform.h"
 #include "ui/Helpform.h"
 #include "ui/Noteform.h"
@@ -305,15 +305,15 @@ TEST_F(LoaderTest, NoPromptEndsWithTimeout) {
 // configuration: flags of zero would switch its NMEA output off. The line here is a
 // pseudo-terminal on which nothing answers; the test reads all the window wrote.
 TEST_F(LoaderTest, NoOutputConfigurationWithoutTheReceiversFlags) {
-    TestPty line;
-    ASSERT_TRUE(line.Ok());
-    Connect(line.SlaveName(), 19200);
+    Pty line;
+    ASSERT_TRUE(line.ok());
+    Connect(line.path(), 19200);
     FormLoadSetup->AfterLoad() = AfterLoadDialogue(); // no report has come
     ShowAndLoad(WriteGst(MakeGst(2).text));
     ASSERT_TRUE(LoadEnds());
     EXPECT_TRUE(Saw("Timeout"));
     QTest::qWait(50);
-    const std::string written = line.ReadAvailable();
+    const std::string written = line.ReadAllText();
     const std::string request{'$', 'x', '\xFF', 11, 'x', '$', 4};
     const std::string outputConfiguration{'$', 'x', '\x82', 44, 'x', '$'};
     EXPECT_NE(written.find("LOADSTAR\r"), std::string::npos);
@@ -328,9 +328,9 @@ TEST_F(LoaderTest, NoOutputConfigurationWithoutTheReceiversFlags) {
 // request. The line is a pseudo-terminal on which nothing answers (the load times out);
 // the port starts at 38400, so it is moved to 19200 and back.
 TEST_F(LoaderTest, TheEndOfALoadTurnsSysOnAndAsksForTheStatus) {
-    TestPty line;
-    ASSERT_TRUE(line.Ok());
-    Connect(line.SlaveName(), 38400);
+    Pty line;
+    ASSERT_TRUE(line.ok());
+    Connect(line.path(), 38400);
     FormPort->BaudRate = 38400;
     FormLoadSetup->ShowOver(OuterRect(*FormMain));
     std::vector<std::uint8_t> payload(136, 0);
@@ -340,7 +340,7 @@ TEST_F(LoaderTest, TheEndOfALoadTurnsSysOnAndAsksForTheStatus) {
     report.resize(BuildMsg(kMsgConfigReport, payload.data(), payload.size(), report.data()));
     FormLoadSetup->OnConfigurationReport(report.data(), static_cast<int>(report.size()));
     QTest::qWait(50);
-    line.ReadAvailable(); // the request of ShowOver and the report's Output configuration
+    line.ReadAllText(); // the request of ShowOver and the report's Output configuration
 
     FormLoadSetup->SoftwareFileChosen(true, QString::fromStdString(WriteGst(MakeGst(2).text)));
     FormLoadSetup->ButtonLoadClick();
@@ -348,7 +348,7 @@ TEST_F(LoaderTest, TheEndOfALoadTurnsSysOnAndAsksForTheStatus) {
     QTest::qWait(50);
     DiagProto framer;
     std::vector<std::vector<std::uint8_t>> frames;
-    for (char c : line.ReadAvailable()) {
+    for (char c : line.ReadAllText()) {
         if (framer.ProcessByte(static_cast<std::uint8_t>(c))) {
             frames.emplace_back(framer.GetMsg(), framer.GetMsg() + framer.GetMsgLen());
         }
@@ -373,7 +373,7 @@ TEST_F(LoaderTest, TheEndOfALoadTurnsSysOnAndAsksForTheStatus) {
     }
     QTest::qWait(50);
     frames.clear();
-    for (char c : line.ReadAvailable()) {
+    for (char c : line.ReadAllText()) {
         if (framer.ProcessByte(static_cast<std::uint8_t>(c))) {
             frames.emplace_back(framer.GetMsg(), framer.GetMsg() + framer.GetMsgLen());
         }
@@ -562,17 +562,13 @@ TEST_F(LoaderTest, AHangUpDuringALoadEndsItAtOnceAsAFailedLoad) {
 // old outputs; it must not be echoed back to the receiver, undoing the Apply.
 TEST_F(LoaderTest, AReportCrossingAReceiverSetupApplyDoesNotUndoIt) {
     StartReceiver(Options()); // GGA and RMC
-    const auto button = [](const char* name) {
-        return FormRcvrPort->findChild<QToolButton*>(QString::fromLatin1(name));
-    };
+    const SetupControls c;
     ASSERT_TRUE(FormRcvrPort->ShowOver(OuterRect(*FormMain)));
-    ASSERT_TRUE(
-        Pump([&] { return button("ButtonGGA")->isChecked() && !button("ButtonGSA")->isChecked(); },
-             3000));
+    ASSERT_TRUE(Pump([&] { return c.gga->isChecked() && !c.gsa->isChecked(); }, 3000));
     QTest::qWait(300); // both reports are in
-    button("ButtonGSA")->setChecked(true);
+    c.gsa->setChecked(true);
     FormLoadSetup->RequestStatus(); // its answer comes after the Apply
-    FormRcvrPort->findChild<QPushButton*>(QStringLiteral("ButtonApply"))->click();
+    c.apply->click();
     QTest::qWait(1000);
     EXPECT_EQ(sim_->Status().nmeaFlags, kNmeaGGA | kNmeaGSA | kNmeaRMC);
     FormRcvrPort->hide();
@@ -738,11 +734,11 @@ TEST_F(SearchThenLoadTest, LoadEndsARunningSearchFirst) {
 class ReportTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(pty_.Ok());
+        ASSERT_TRUE(pty_.ok());
         CommPort.Close();
-        ASSERT_TRUE(CommPort.Open(pty_.SlaveName().c_str(), 19200, 0));
+        ASSERT_TRUE(CommPort.Open(pty_.path().c_str(), 19200, 0));
         CommPort.SetBlocking(false);
-        FormPort->DeviceName = pty_.SlaveName();
+        FormPort->DeviceName = pty_.path();
         FormPort->BaudRate = 19200;
         FormLoadSetup->AfterLoad() = AfterLoadDialogue();
     }
@@ -777,7 +773,7 @@ protected:
     // The frames the window has written since the last call.
     std::vector<std::vector<std::uint8_t>> Written() {
         std::vector<std::vector<std::uint8_t>> frames;
-        for (char c : pty_.ReadAvailable()) {
+        for (char c : pty_.ReadAllText()) {
             if (framer_.ProcessByte(static_cast<std::uint8_t>(c))) {
                 frames.emplace_back(framer_.GetMsg(), framer_.GetMsg() + framer_.GetMsgLen());
             }
@@ -792,7 +788,7 @@ protected:
         return f;
     }
 
-    TestPty pty_;
+    Pty pty_;
     DiagProto framer_;
 };
 
@@ -983,12 +979,12 @@ int main(int argc, char** argv) {
     qputenv("KESTRANE_EXTRA_PORTS", "");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    gEmptySysfs = MakeTempDir();
+    const EmptySysfs sysfs;
+    gEmptySysfs = sysfs.path();
 
     // Every window, in the program's order.
     CreateWindows(gEmptySysfs);
     const int result = RUN_ALL_TESTS();
     DestroyWindows();
-    std::filesystem::remove_all(gEmptySysfs);
     return result;
 }

@@ -6,14 +6,14 @@
 // behind it, silence from any command or record on, answers that come a few steps
 // late, or one answer held back until the next unit has come in.
 
-#include "tests/loader/Pty.h"
+#include "tests/common/Pty.h"
 
 #include <string>
 #include <vector>
 
 class ScriptedLoader {
 public:
-    explicit ScriptedLoader(TestPty& pty) : pty_(pty) {}
+    explicit ScriptedLoader(Pty& pty) : pty_(pty) {}
 
     std::string ack = "OK"; // the acknowledgement line, without CR LF
     std::string beforeAck;  // sent ahead of each record's acknowledgement
@@ -35,7 +35,7 @@ public:
     // behind a record before it has been answered.
     void Service() {
         ++services_;
-        pending_ += pty_.ReadAvailable();
+        pending_ += pty_.ReadAllText();
         while (!pending_.empty()) {
             std::string unit;
             if (pending_[0] == ';') {
@@ -123,7 +123,7 @@ private:
         std::string answer;
     };
 
-    TestPty& pty_;
+    Pty& pty_;
     std::string pending_;
     bool awake_ = false;
     bool silent_ = false;

@@ -4,9 +4,10 @@
 //
 // The splice: in front of every "$GP" that directly follows CR LF goes frame k (k counts
 // from 0): id k mod 256, a payload of k mod 40 bytes cycling through "$", "x", CR, LF.
-// data/expected/<capture>.events lists what must come out: "F <id> <length>" for a frame,
-// "L <sentence>" for a line beginning "$GP" (without its CR LF; a backslash and any byte
-// outside printable ASCII written as \xHH).
+// The captures are the shared ones in tests/data/nmea/; data/expected/<capture>.events
+// lists what must come out: "F <id> <length>" for a frame, "L <sentence>" for a line
+// beginning "$GP" (without its CR LF; a backslash and any byte outside printable ASCII
+// written as \xHH).
 
 #include "framing_helpers.h"
 
@@ -17,6 +18,10 @@
 #include <sstream>
 
 namespace {
+
+std::string CapturePath(const std::string& name) {
+    return std::string(KESTRANE_TEST_DATA) + "/nmea/" + name;
+}
 
 std::string DataPath(const std::string& name) {
     return std::string(KESTRANE_PROTO_TEST_DATA) + "/" + name;
@@ -89,7 +94,7 @@ std::vector<std::string> Events(const Bytes& input) {
 class Captures : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(Captures, SplicedFramesAndSentencesComeOutAsExpected) {
-    const Bytes capture = ReadFile(DataPath(GetParam()));
+    const Bytes capture = ReadFile(CapturePath(GetParam()));
     ASSERT_GT(capture.size(), 1000u);
     const std::vector<std::string> expected = Expected(GetParam());
     ASSERT_GT(expected.size(), 2u);

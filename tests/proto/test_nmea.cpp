@@ -262,17 +262,16 @@ TEST(NmeaDecoder, TheDayMustExistInItsMonth) {
 // that send only sound sentences have none refused.
 TEST(NmeaDecoder, EveryCaptureDecodes) {
     std::vector<std::string> files;
-    for (const char* dir : {KESTRANE_TEST_DATA "/nmea", KESTRANE_PROTO_TEST_DATA}) {
-        DIR* d = opendir(dir);
-        ASSERT_NE(d, nullptr) << dir;
-        while (const dirent* e = readdir(d)) {
-            const std::string name = e->d_name;
-            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0)
-                files.push_back(std::string(dir) + "/" + name);
-        }
-        closedir(d);
+    const char* dir = KESTRANE_TEST_DATA "/nmea";
+    DIR* d = opendir(dir);
+    ASSERT_NE(d, nullptr) << dir;
+    while (const dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0)
+            files.push_back(std::string(dir) + "/" + name);
     }
-    EXPECT_GE(files.size(), 9u);
+    closedir(d);
+    EXPECT_GE(files.size(), 6u);
     for (const std::string& path : files) {
         SCOPED_TRACE(path);
         std::ifstream in(path, std::ios::binary);
