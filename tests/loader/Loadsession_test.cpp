@@ -7,7 +7,7 @@
 
 #include "proto/Port.h"
 #include "tests/loader/Gstfile.h"
-#include "tests/loader/Pty.h"
+#include "tests/common/Pty.h"
 #include "tests/loader/ScriptedLoader.h"
 
 #include <gtest/gtest.h>
@@ -83,8 +83,8 @@ std::vector<std::string> Frames(std::string bytes) {
 class LoadSessionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(pty.Ok());
-        PortDeviceName = pty.SlaveName();
+        ASSERT_TRUE(pty.ok());
+        PortDeviceName = pty.path();
         ASSERT_TRUE(port.Open(PortDeviceName.c_str(), 9600, 0));
         port.SetBlocking(false);
         session.SetClock(clock, [this](int) { clock.Advance(1); });
@@ -110,7 +110,7 @@ protected:
         }
     }
 
-    TestPty pty;
+    Pty pty;
     ScriptedLoader peer{pty};
     SerialPort port;
     FakeClock clock;
@@ -123,7 +123,7 @@ protected:
 TEST_F(LoadSessionTest, ALoadItsEndAndTheAfterLoadDialogueThroughOneView) {
     session.OnReport(Report(0)); // the outputs in force before the load
     EXPECT_TRUE(view.calls.empty());
-    EXPECT_TRUE(Frames(pty.ReadAvailable()).empty()); // a report outside a load sends nothing
+    EXPECT_TRUE(Frames(pty.ReadAllText()).empty()); // a report outside a load sends nothing
 
     session.Begin(9600);
     RunLoad();
@@ -144,7 +144,7 @@ TEST_F(LoadSessionTest, ALoadItsEndAndTheAfterLoadDialogueThroughOneView) {
     };
     EXPECT_EQ(view.calls, expected);
     // The end of the load: the outputs with SYS on in addition, then the request.
-    EXPECT_EQ(Frames(pty.ReadAvailable()),
+    EXPECT_EQ(Frames(pty.ReadAllText()),
               (std::vector<std::string>{"outputs with SYS", "request"}));
 
     // The engine downloads (SYS stays on), asks for the power cycle, and after it and
@@ -157,7 +157,7 @@ TEST_F(LoadSessionTest, ALoadItsEndAndTheAfterLoadDialogueThroughOneView) {
     EXPECT_EQ(view.calls,
               (std::vector<std::string>{"engine Downloading to GPS Engine",
                                         "engine Cycle Power Now", "engine Done"}));
-    EXPECT_EQ(Frames(pty.ReadAvailable()),
+    EXPECT_EQ(Frames(pty.ReadAllText()),
               (std::vector<std::string>{"outputs with SYS", "request", "outputs as before"}));
     EXPECT_FALSE(session.PutOutputsBackNow()); // nothing owed any more
 }
@@ -182,10 +182,10 @@ TEST_F(LoadSessionTest, ACancelledLoadEndsOnceAndItsOutputsArePutBackOnce) {
     EXPECT_EQ(view.calls,
               (std::vector<std::string>{"status Cancelled", "ended", "port reopened"}));
     EXPECT_EQ(session.Outcome(), LoadOutcome::Cancelled);
-    pty.ReadAvailable(); // what was written before the end
+    pty.ReadAllText(); // what was written before the end
     EXPECT_TRUE(session.PutOutputsBackNow());
     EXPECT_FALSE(session.PutOutputsBackNow());
-    EXPECT_EQ(Frames(pty.ReadAvailable()), (std::vector<std::string>{"outputs as before"}));
+    EXPECT_EQ(Frames(pty.ReadAllText()), (std::vector<std::string>{"outputs as before"}));
 }
 
 } // namespace
