@@ -369,7 +369,7 @@ void SimReceiver::PowerCycle() {
 void SimReceiver::Configure(const std::function<void(SimOptions&)>& change) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        change(core_.Options());
+        core_.Configure(change);
     }
     Wake();
 }
