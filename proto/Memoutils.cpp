@@ -58,7 +58,7 @@ std::uint8_t BuildMsg(std::uint8_t id, const std::uint8_t* payload, std::size_t 
 }
 
 std::uint8_t BuildRequestMsg(std::uint8_t requestedId, std::uint8_t* output) {
-    output[kPayloadOffset] = requestedId;
+    output[kPayloadOffset + kRequestedId] = requestedId;
     return FinishFrame(kMsgOutputRequest, kRequestMsgLen, output);
 }
 
@@ -66,27 +66,27 @@ std::uint8_t BuildPortConfigMsg(std::uint32_t reserved, std::uint32_t binaryFlag
                                 std::uint32_t nmeaFlags, std::uint32_t baudRate,
                                 std::uint8_t* output) {
     std::uint8_t* p = output + kPayloadOffset;
-    std::memset(p, 0, kPortConfigMsgLen - kFrameOverhead);
-    PutLE32(p + 2, reserved);
-    PutLE32(p + 6, binaryFlags);
-    PutLE32(p + 10, nmeaFlags);
-    PutLE32(p + 14, baudRate);
+    std::memset(p, 0, kPortConfigPayloadLen);
+    PutLE32(p + kPortCfgReserved, reserved);
+    PutLE32(p + kPortCfgBinaryFlags, binaryFlags);
+    PutLE32(p + kPortCfgNmeaFlags, nmeaFlags);
+    PutLE32(p + kPortCfgBaudRate, baudRate);
     return FinishFrame(kMsgPortConfig, kPortConfigMsgLen, output);
 }
 
 std::uint8_t BuildCorrectionsMsg(bool alternateFrequency, std::int32_t channel, bool waasOn,
                                  bool correctionsOn, std::uint8_t* output) {
     std::uint8_t* p = output + kPayloadOffset;
-    p[0] = alternateFrequency ? 1 : 0;
-    p[1] = p[0];
-    PutLE32(p + 2, alternateFrequency ? static_cast<std::uint32_t>(channel) : 0u);
-    p[6] = waasOn ? 1 : 0;
-    p[7] = correctionsOn ? 0 : 1;
+    p[kCorrCmdFrequencyMode] = alternateFrequency ? 1 : 0;
+    p[kCorrCmdFrequencyModeCopy] = p[kCorrCmdFrequencyMode];
+    PutLE32(p + kCorrCmdChannel, alternateFrequency ? static_cast<std::uint32_t>(channel) : 0u);
+    p[kCorrCmdWaas] = waasOn ? 1 : 0;
+    p[kCorrCmdCorrections] = correctionsOn ? 0 : 1;
     return FinishFrame(kMsgCorrections, kCorrectionsMsgLen, output);
 }
 
 std::uint8_t BuildNavRateMsg(std::uint8_t navRate, std::uint8_t* output) {
-    output[kPayloadOffset] = navRate;
+    output[kPayloadOffset + kNavRateValue] = navRate;
     return FinishFrame(kMsgNavRate, kNavRateMsgLen, output);
 }
 
@@ -122,8 +122,8 @@ bool ReadConfigurationReport(const std::uint8_t* frame, int length, Configuratio
     // The suffix is there only in the longer form of the report, and only bytes of the
     // payload are taken for it, never the CRC behind it.
     if (payloadLen >= static_cast<int>(kCfgSuffixPayloadLen)) {
-        std::memcpy(r.versionSuffix, p + kCfgVersionSuffix, 3);
-        r.versionSuffix[3] = '\0';
+        std::memcpy(r.versionSuffix, p + kCfgVersionSuffix, kCfgVersionSuffixLen);
+        r.versionSuffix[kCfgVersionSuffixLen] = '\0';
     }
     out = r;
     return true;

@@ -47,6 +47,27 @@ inline constexpr std::uint8_t kPortConfigMsgLen = 44;
 inline constexpr std::uint8_t kCorrectionsMsgLen = 18;
 inline constexpr std::uint8_t kNavRateMsgLen = 11;
 
+// Payload lengths and offsets of those commands.
+inline constexpr std::size_t kRequestPayloadLen = kRequestMsgLen - kFrameOverhead; // 1
+inline constexpr std::size_t kRequestedId = 0; // the id of the message asked for
+
+inline constexpr std::size_t kPortConfigPayloadLen = kPortConfigMsgLen - kFrameOverhead; // 34
+inline constexpr std::size_t kPortCfgReserved = 2; // reserved word, always 0
+inline constexpr std::size_t kPortCfgBinaryFlags = 6;
+inline constexpr std::size_t kPortCfgNmeaFlags = 10;
+inline constexpr std::size_t kPortCfgBaudRate = 14;
+
+inline constexpr std::size_t kCorrectionsPayloadLen = kCorrectionsMsgLen - kFrameOverhead; // 8
+inline constexpr std::size_t kCorrCmdFrequencyMode = 0;     // 1 alternate, 0 default
+inline constexpr std::size_t kCorrCmdFrequencyModeCopy = 1; // the same value again
+inline constexpr std::size_t kCorrCmdChannel = 2;           // only with the alternate frequency
+inline constexpr std::size_t kCorrCmdWaas = 6;              // 1 on, 0 off
+inline constexpr std::size_t kCorrCmdCorrections = 7;       // 0 on, 1 off
+
+inline constexpr std::size_t kNavRatePayloadLen = kNavRateMsgLen - kFrameOverhead; // 1
+// The navigation rate, 1 or 5.
+inline constexpr std::size_t kNavRateValue = 0;
+
 // NMEA output flags: one bit per sentence the receiver is to output.
 inline constexpr std::uint32_t kNmeaGGA = 0x01;
 inline constexpr std::uint32_t kNmeaGSA = 0x02;
@@ -373,8 +394,9 @@ inline constexpr std::size_t kCfgNmeaFlags = 26;
 inline constexpr std::size_t kCfgNavRate = 30;
 inline constexpr std::size_t kCfgEngineLoadStatus = 123;
 inline constexpr std::size_t kCfgVersionSuffix = 130;
+inline constexpr std::size_t kCfgVersionSuffixLen = 3;
 inline constexpr std::size_t kCfgMinPayloadLen = kCfgEngineLoadStatus + 1; // 124
-inline constexpr std::size_t kCfgSuffixPayloadLen = kCfgVersionSuffix + 3; // 133
+inline constexpr std::size_t kCfgSuffixPayloadLen = kCfgVersionSuffix + kCfgVersionSuffixLen; // 133
 
 bool ReadConfigurationReport(const std::uint8_t* frame, int length, ConfigurationReport& out);
 

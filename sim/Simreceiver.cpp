@@ -3,15 +3,8 @@
 #include "sim/Simline.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <termios.h>
-#include <unistd.h>
+#include <deque>
+#include <utility>
 
 namespace {
 
@@ -23,26 +16,6 @@ constexpr auto kMinSleep = std::chrono::milliseconds(2);
 // While no one holds the slave open, the thread looks this often for the PC side coming
 // back (bytes it sends wake the thread at once).
 constexpr auto kHangUpPoll = std::chrono::milliseconds(20);
-// Bytes on a pseudo-terminal carry no rate, and the thread reads them a little after
-// the PC wrote them; a PC that writes and at once reopens at another rate (the loader
-// right after "LOADSTAR") has often switched before the bytes are read. So the thread
-// notes the PC's rate whenever it looks (while the PC holds the device open, and when it
-// finds bytes the PC left behind on closing), and takes bytes as sent at any rate noted
-// within this time before they were read, or at the rate in force when that time
-// began. Longer than a pass of the thread even on a loaded machine; short beside the
-// pauses with which the program changes rates (two seconds between search attempts,
-// 200 ms after an output configuration).
-constexpr auto kRateWindow = std::chrono::milliseconds(50);
-
-timespec ToTimespec(std::chrono::nanoseconds d) {
-    if (d.count() < 0) {
-        d = std::chrono::nanoseconds(0);
-    }
-    timespec ts{};
-    ts.tv_sec = static_cast<time_t>(d.count() / 1'000'000'000);
-    ts.tv_nsec = static_cast<long>(d.count() % 1'000'000'000);
-    return ts;
-}
 
 } // namespace
 
@@ -57,66 +30,13 @@ bool SimReceiver::Start() {
     if (running_) {
         return true;
     }
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0) {
-        lastError_ = errno;
+    if (!pty_.Open(core_.LineRate(), lastError_)) {
         return false;
     }
-    char name[128] = {};
-    if (grantpt(master) != 0 || unlockpt(master) != 0 ||
-        ptsname_r(master, name, sizeof name) != 0) {
-        lastError_ = errno;
-        ::close(master);
-        return false;
-    }
-    // Until the PC side sets its own, the slave is raw at the receiver's rate, so even a
-    // plain `cat` of the device shows the sentences. A slave left in its cooked default
-    // would also echo the receiver's output straight back at it.
-    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0) {
-        lastError_ = errno;
-        ::close(master);
-        return false;
-    }
-    termios t{};
-    if (tcgetattr(slave, &t) == 0) {
-        cfmakeraw(&t);
-        speed_t speed;
-        if (SpeedFromRate(core_.LineRate(), speed)) {
-            cfsetispeed(&t, speed);
-            cfsetospeed(&t, speed);
-        }
-        tcsetattr(slave, TCSANOW, &t);
-    }
-    ::close(slave);
-    const int flags = fcntl(master, F_GETFL);
-    const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    const int ep = epoll_create1(EPOLL_CLOEXEC);
-    epoll_event masterEvent{};
-    masterEvent.events = EPOLLIN | EPOLLET;
-    masterEvent.data.fd = master;
-    epoll_event wakeEvent{};
-    wakeEvent.events = EPOLLIN;
-    wakeEvent.data.fd = wake;
-    if (flags < 0 || fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0 || wake < 0 || ep < 0 ||
-        epoll_ctl(ep, EPOLL_CTL_ADD, master, &masterEvent) != 0 ||
-        epoll_ctl(ep, EPOLL_CTL_ADD, wake, &wakeEvent) != 0) {
-        lastError_ = errno;
-        for (int fd : {ep, wake, master}) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
-        }
-        return false;
-    }
-    master_ = master;
-    wake_ = wake;
-    epoll_ = ep;
-    path_ = name;
-    pcRates_.clear();
+    pcRates_.Clear();
     stop_ = false;
     hungUp_ = true;
-    txBusy_ = false;
+    pacer_.Stop();
     running_ = true;
     thread_ = std::thread(&SimReceiver::Run, this);
     return true;
@@ -133,12 +53,7 @@ void SimReceiver::Stop() {
     Wake();
     thread_.join();
     std::lock_guard<std::mutex> lock(mutex_);
-    ::close(master_);
-    ::close(wake_);
-    ::close(epoll_);
-    master_ = -1;
-    wake_ = -1;
-    epoll_ = -1;
+    pty_.Close();
     running_ = false;
     changed_.notify_all();
 }
@@ -150,7 +65,7 @@ bool SimReceiver::Running() const {
 
 std::string SimReceiver::DevicePath() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return path_;
+    return pty_.Path();
 }
 
 int SimReceiver::LastError() const {
@@ -160,18 +75,7 @@ int SimReceiver::LastError() const {
 
 void SimReceiver::Wake() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (wake_ >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(wake_, &one, sizeof one);
-    }
-}
-
-std::uint32_t SimReceiver::PcRate() const {
-    termios t{};
-    if (master_ < 0 || tcgetattr(master_, &t) != 0) {
-        return 0;
-    }
-    return RateFromSpeed(cfgetospeed(&t));
+    pty_.Wake();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -192,8 +96,8 @@ void SimReceiver::Run() {
             core_.Advance(now, std::chrono::system_clock::now());
             TransmitDue(now);
             SimTime next = core_.NextDue();
-            if (txBusy_) {
-                next = std::min(next, std::max(nextTxDone_, now + kMinSleep));
+            if (pacer_.Busy()) {
+                next = std::min(next, std::max(pacer_.NextDone(), now + kMinSleep));
             }
             sleep = next <= now ? std::chrono::nanoseconds(0)
                                 : std::min<std::chrono::nanoseconds>(next - now, kMaxSleep);
@@ -213,38 +117,24 @@ void SimReceiver::Run() {
         if (!hungUp) {
             NotePcRate(SimClock::now());
         }
-        // The master is watched edge-triggered: a hang-up would otherwise be reported on
-        // every wait and keep the thread spinning while no one holds the slave open. The
-        // PC opening the slave raises no event, so while hung up the thread looks again
-        // every kHangUpPoll.
+        // Opening the slave raises no event: while hung up, look again every kHangUpPoll.
         if (hungUp) {
             sleep = std::min<std::chrono::nanoseconds>(sleep, kHangUpPoll);
         }
-        epoll_event events[2];
-        const timespec ts = ToTimespec(sleep);
-        const int ready = epoll_pwait2(epoll_, events, 2, &ts, nullptr);
-        for (int i = 0; i < ready; ++i) {
-            if (events[i].data.fd == wake_) {
-                std::uint64_t count;
-                [[maybe_unused]] const ssize_t n = ::read(wake_, &count, sizeof count);
-            }
-        }
-        // The master's state as it is now: open or hung up, and whether bytes wait.
-        pollfd master{master_, POLLIN, 0};
-        poll(&master, 1, 0);
+        const SimPty::State master = pty_.Wait(sleep);
         now = SimClock::now();
         // Bytes still waiting when the PC has closed again were sent at the latest at the
         // rate it left behind (no one can change it without opening the device, which
         // ends the hang-up): a PC that reopens at another rate, writes and closes while
         // this thread is held up would otherwise be judged by rates it no longer had.
-        if ((master.revents & POLLHUP) == 0 || (master.revents & POLLIN) != 0) {
+        if (!master.hungUp || master.readable) {
             NotePcRate(now);
         }
         std::lock_guard<std::mutex> lock(mutex_);
-        hungUp_ = (master.revents & POLLHUP) != 0;
-        if (master.revents & POLLIN) {
+        hungUp_ = master.hungUp;
+        if (master.readable) {
             for (;;) {
-                const ssize_t n = ::read(master_, buffer, sizeof buffer);
+                const ssize_t n = pty_.Read(buffer, sizeof buffer);
                 if (n <= 0) {
                     break; // EAGAIN: all read (which re-arms the edge); EIO: the PC has gone
                 }
@@ -255,27 +145,9 @@ void SimReceiver::Run() {
 }
 
 void SimReceiver::NotePcRate(SimTime now) {
-    const std::uint32_t rate = PcRate();
+    const std::uint32_t rate = pty_.PcRate();
     std::lock_guard<std::mutex> lock(mutex_);
-    pcRates_.push_back({now, rate});
-    // Keep the window and the last sample before it (the rate in force at its start).
-    while (pcRates_.size() > 1 && pcRates_[1].first < now - kRateWindow) {
-        pcRates_.pop_front();
-    }
-}
-
-bool SimReceiver::PcRateSeen(std::uint32_t rate) const {
-    if (pcRates_.empty()) {
-        // The PC opened, wrote and closed again before the thread could look: the rate
-        // it left behind is the best guess there is.
-        return PcRate() == rate;
-    }
-    for (const auto& sample : pcRates_) {
-        if (sample.second == rate) {
-            return true;
-        }
-    }
-    return false;
+    pcRates_.Note(now, rate);
 }
 
 void SimReceiver::TakeIn(const std::uint8_t* data, std::size_t n, SimTime now) {
@@ -289,8 +161,7 @@ void SimReceiver::TakeIn(const std::uint8_t* data, std::size_t n, SimTime now) {
     }
     std::size_t pos = 0;
     while (pos < n) {
-        const std::uint32_t line = core_.LineRate();
-        if (!PcRateSeen(line)) {
+        if (!pcRates_.Seen(core_.LineRate())) {
             core_.NotUnderstood(n - pos);
             break;
         }
@@ -302,31 +173,13 @@ void SimReceiver::TakeIn(const std::uint8_t* data, std::size_t n, SimTime now) {
 
 void SimReceiver::TransmitDue(SimTime now) {
     std::deque<std::uint8_t>& out = core_.Output();
-    if (hungUp_ && !out.empty()) {
+    if (hungUp_) {
         // No one at the other end: the line runs on, but what it carries is lost anyway.
         out.clear();
     }
-    if (out.empty()) {
-        txBusy_ = false;
-        return;
-    }
-    if (!txBusy_) {
-        nextTxDone_ =
-            std::max(now, lineFree_) + std::chrono::nanoseconds(ByteTimeNs(core_.LineRate()));
-        txBusy_ = true;
-    }
-    chunk_.clear();
-    while (!out.empty() && nextTxDone_ <= now) {
-        chunk_.push_back(out.front());
-        out.pop_front();
-        lineFree_ = nextTxDone_;
-        nextTxDone_ += std::chrono::nanoseconds(ByteTimeNs(core_.LineRate()));
-    }
-    if (out.empty()) {
-        txBusy_ = false;
-    }
-    if (!chunk_.empty()) {
-        WriteLine(chunk_.data(), chunk_.size());
+    const std::vector<std::uint8_t>& chunk = pacer_.Take(out, now, core_.LineRate());
+    if (!chunk.empty()) {
+        WriteLine(chunk.data(), chunk.size());
     }
 }
 
@@ -337,21 +190,14 @@ void SimReceiver::WriteLine(const std::uint8_t* data, std::size_t n) {
     if (capture_ && captured_.size() + n <= kMaxCapture) {
         captured_.insert(captured_.end(), data, data + n);
     }
-    const std::uint32_t pcRate = PcRate();
+    const std::uint32_t pcRate = pty_.PcRate();
     if (!core_.Echo() && pcRate != core_.LineRate()) {
         garbled_.clear();
         GarbleForRate(data, n, core_.LineRate(), pcRate, garbled_);
         data = garbled_.data();
         n = garbled_.size();
     }
-    while (n > 0) {
-        const ssize_t w = ::write(master_, data, n);
-        if (w <= 0) {
-            break; // the PC's input queue is full: the rest is lost as on an overrun
-        }
-        data += w;
-        n -= static_cast<std::size_t>(w);
-    }
+    pty_.Write(data, n);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -361,7 +207,7 @@ void SimReceiver::PowerCycle() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         core_.PowerCycle(SimClock::now());
-        txBusy_ = false;
+        pacer_.Stop();
     }
     Wake();
 }
@@ -369,7 +215,7 @@ void SimReceiver::PowerCycle() {
 void SimReceiver::Configure(const std::function<void(SimOptions&)>& change) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        change(core_.Options());
+        core_.Configure(change);
     }
     Wake();
 }
@@ -382,17 +228,9 @@ void SimReceiver::SetBaudRate(std::uint32_t rate) {
     Wake();
 }
 
-void SimReceiver::SetNmeaFlags(std::uint32_t flags) {
-    Configure([flags](SimOptions& o) { o.nmeaFlags = flags; });
-}
-
-void SimReceiver::SetBinaryFlags(std::uint32_t flags) {
-    Configure([flags](SimOptions& o) { o.binaryFlags = flags; });
-}
-
 void SimReceiver::SetNavRate(std::uint8_t rate) {
     if (rate == 1 || rate == 5) {
-        Configure([rate](SimOptions& o) { o.navRate = rate; });
+        SetOption(&SimOptions::navRate, rate);
     }
 }
 
@@ -403,53 +241,9 @@ void SimReceiver::SetVersion(const SimVersion& version, const SimVersion& newVer
     });
 }
 
-void SimReceiver::SetDead(bool dead) {
-    Configure([dead](SimOptions& o) { o.dead = dead; });
-}
-
-void SimReceiver::SetEcho(bool echo) {
-    Configure([echo](SimOptions& o) { o.echo = echo; });
-}
-
-void SimReceiver::SetNoise(bool noise) {
-    Configure([noise](SimOptions& o) { o.noise = noise; });
-}
-
-void SimReceiver::SetNoPrompt(bool noPrompt) {
-    Configure([noPrompt](SimOptions& o) { o.noPrompt = noPrompt; });
-}
-
 void SimReceiver::SetDropAck(std::uint32_t record, bool always) {
     std::lock_guard<std::mutex> lock(mutex_);
     core_.SetDropAck(record, always);
-}
-
-void SimReceiver::SetAckDelay(std::uint32_t ms) {
-    Configure([ms](SimOptions& o) { o.ackDelayMs = ms; });
-}
-
-void SimReceiver::SetAckText(const std::string& text) {
-    Configure([&text](SimOptions& o) { o.ackText = text; });
-}
-
-void SimReceiver::SetFillLine(bool on) {
-    Configure([on](SimOptions& o) { o.fillLine = on; });
-}
-
-void SimReceiver::SetEngineFailure(bool fail) {
-    Configure([fail](SimOptions& o) { o.engineFailure = fail; });
-}
-
-void SimReceiver::SetWaasAvailable(bool available) {
-    Configure([available](SimOptions& o) { o.waasAvailable = available; });
-}
-
-void SimReceiver::SetOtherTalkers(bool on) {
-    Configure([on](SimOptions& o) { o.otherTalkers = on; });
-}
-
-void SimReceiver::SetOtherBinary(bool on) {
-    Configure([on](SimOptions& o) { o.otherBinary = on; });
 }
 
 void SimReceiver::SendRaw(const std::vector<std::uint8_t>& bytes) {
@@ -465,7 +259,7 @@ void SimReceiver::SendRaw(const std::vector<std::uint8_t>& bytes) {
 
 SimStatus SimReceiver::StatusLocked() const {
     SimStatus s = core_.Status();
-    s.pcRate = PcRate();
+    s.pcRate = pty_.PcRate();
     s.pcOpen = running_ && !hungUp_;
     return s;
 }

@@ -216,6 +216,29 @@ TEST(SimCore, CommandsAreAppliedAndShowInTheReports) {
     EXPECT_TRUE(rig.CorrectionsReport().AlternateFrequency());
 }
 
+// A fault switched on later (as tests do on a running receiver) must not put back the
+// settings the receiver started with, nor move the line: the rate has its own setter.
+TEST(SimCore, ConfigureKeepsWhatTheCommandsSet) {
+    Rig rig;
+    rig.Send(PortConfig(kBinQX, kNmeaGGA, 38400));
+    rig.Send(NavRate(5));
+    rig.Send(Corrections(true, 12345, false, false));
+    rig.core.Configure([](SimOptions& o) {
+        o.ackDelayMs = 7;
+        o.baudRate = 4800;
+    });
+    EXPECT_EQ(rig.core.LineRate(), 38400u);
+    EXPECT_EQ(rig.core.Status().configuredRate, 38400u);
+    const SimOptions now = rig.core.Options();
+    EXPECT_EQ(now.ackDelayMs, 7u);
+    EXPECT_EQ(now.nmeaFlags, kNmeaGGA);
+    const ConfigurationReport c = rig.Config();
+    EXPECT_EQ(c.nmeaFlags, kNmeaGGA);
+    EXPECT_EQ(c.binaryFlags, kBinQX);
+    EXPECT_EQ(c.navRate, 5);
+    EXPECT_EQ(rig.CorrectionsReport().channel, 12345);
+}
+
 TEST(SimCore, WaasNotAvailableStaysSoWhateverIsCommanded) {
     SimOptions o = Rig::Quiet();
     o.waasAvailable = false;
