@@ -230,9 +230,14 @@ bool TFormMain::StartLogging(const QString& path) {
         UpdateLoggingPanel();
         return false;
     }
-    const QByteArray name = QFile::encodeName(path);
     errno = 0;
+#ifdef _WIN32
+    // By its UTF-16 name: any file name the user can choose opens.
+    std::FILE* file = _wfopen(reinterpret_cast<const wchar_t*>(path.utf16()), L"wb");
+#else
+    const QByteArray name = QFile::encodeName(path);
     std::FILE* file = std::fopen(name.constData(), "wb"); // created or emptied
+#endif
     if (file == nullptr) {
         LoggingFailed(QStringLiteral("Error opening log file "), errno);
         return false;

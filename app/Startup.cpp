@@ -20,7 +20,17 @@ void SetApplicationIdentity() {
     QApplication::setApplicationVersion(QStringLiteral(KESTRANE_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Kestrane"));
     QApplication::setDesktopFileName(QStringLiteral("org.kestrane.ReceiverUtility"));
+#ifdef KESTRANE_PNG_PICTURES
+    // Without SVG the icon comes drawn at the sizes Windows asks for.
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        icon.addFile(QStringLiteral(":/icons/org.kestrane.ReceiverUtility-%1.png").arg(size),
+                     QSize(size, size));
+    }
+    QApplication::setWindowIcon(icon);
+#else
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/org.kestrane.ReceiverUtility.svg")));
+#endif
 }
 
 void CreateWindows(const std::string& sysfsRoot) {

@@ -8,9 +8,11 @@
 #include "app/Mainform.h"
 #include "app/Startup.h"
 #include "proto/Port.h"
+#include "ui/Fontutils.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    UseReadableFont();
     SetApplicationIdentity();
     try {
         CreateWindows();

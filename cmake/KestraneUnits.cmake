@@ -40,3 +40,12 @@ function(kestrane_folder core)
     endif()
   endif()
 endfunction()
+
+# A program that shows windows. With Qt for Windows (static) it takes the Windows platform
+# plugin, which Qt imports by default, and the offscreen one, with which tests run it.
+function(kestrane_window_program target)
+  if(WIN32)
+    qt_import_plugins(${target}
+      INCLUDE Qt6::QWindowsIntegrationPlugin Qt6::QOffscreenIntegrationPlugin)
+  endif()
+endfunction()

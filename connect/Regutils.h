@@ -27,6 +27,9 @@ using DeviceList = std::deque<std::string>;
 #ifdef _WIN32
 inline constexpr const char* kFirstSerialDevice = "COM1";
 inline constexpr const char* kSecondSerialDevice = "COM2";
+// Windows has no sysfs: the windows, which take the folder to list from (tests give one
+// of their own on Linux), pass this, and the machine's serial map is read.
+inline constexpr const char* kDefaultSysfsTtyRoot = "";
 #else
 inline constexpr const char* kFirstSerialDevice = "/dev/ttyS0";
 inline constexpr const char* kSecondSerialDevice = "/dev/ttyS1";
@@ -52,6 +55,10 @@ bool EnumerateSerialDevices(DeviceList& list);
 // The devices to offer the user, read afresh at every call (devices come and go while
 // the program runs): the enumeration, or COM1 and COM2 when it fails.
 void OfferedSerialDevices(DeviceList& list);
+// The same, for the windows' one way of asking on every system; the folder is not used.
+inline void OfferedSerialDevices(DeviceList& list, const std::string&) {
+    OfferedSerialDevices(list);
+}
 #else
 // The same as EnumerateSerialDevices from a sysfs tty directory of the caller's choice
 // and the text of the extra ports variable (nullptr: none).

@@ -5,7 +5,9 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QResizeEvent>
+#ifndef KESTRANE_PNG_PICTURES
 #include <QSvgRenderer>
+#endif
 
 #include "ui/Scaleutils.h"
 #include "ui_Helpform.h"
@@ -207,8 +209,19 @@ bool TFormHelp::ShowPicture(QLabel* image) {
         shown.deviceIndependentSize().toSize() == image->size())
         return true;
 
+#ifdef KESTRANE_PNG_PICTURES
+    // Where the toolkit has no SVG (the Windows build), the picture was drawn into PNG at
+    // build time, at its own size and at twice it; the larger one serves a screen of high
+    // density. resource names the SVG: the PNGs stand beside it.
+    QString drawn = resource;
+    drawn.chop(4); // ".svg"
+    const QPixmap source(drawn + (ratio > 1.0 ? QStringLiteral("@2x.png") : QStringLiteral(".png")));
+    const bool valid = !source.isNull();
+#else
     QSvgRenderer renderer(resource);
-    if (!renderer.isValid()) {
+    const bool valid = renderer.isValid();
+#endif
+    if (!valid) {
         image->setPixmap(QPixmap());
         image->setText(QStringLiteral("Picture not available."));
         return false;
@@ -219,7 +232,13 @@ bool TFormHelp::ShowPicture(QLabel* image) {
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(image->size())));
+    const QRectF area(QPointF(0, 0), QSizeF(image->size()));
+#ifdef KESTRANE_PNG_PICTURES
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawPixmap(area, source, QRectF(source.rect()));
+#else
+    renderer.render(&painter, area);
+#endif
     painter.end();
     image->setPixmap(pixmap);
     return true;
