@@ -11,10 +11,12 @@
 #include <fstream>
 #include <iterator>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
+#endif
 
 #include "app/Mainform.h"
 #include "app/Startup.h"
@@ -22,6 +24,7 @@
 #include "proto/Port.h"
 #include "ui/Noteform.h"
 
+#ifndef _WIN32
 // ---------------------------------------------------------------------------------------
 // PtyPeer
 
@@ -65,6 +68,8 @@ void PtyPeer::Write(const std::string& text) {
 
 // ---------------------------------------------------------------------------------------
 // Windows and port
+
+#endif
 
 AppWindows::AppWindows() {
     CommPort.Close();
@@ -122,6 +127,7 @@ QStringList MemoTexts() {
     return out;
 }
 
+#ifndef _WIN32
 int PumpTicks(PtyPeer& peer, const std::vector<std::uint8_t>& data, int expectedMessages,
               int timeoutMs) {
     const int start = FormMain->messageCount;
@@ -140,6 +146,8 @@ int PumpTicks(PtyPeer& peer, const std::vector<std::uint8_t>& data, int expected
     SettleTicks();
     return FormMain->messageCount - start;
 }
+
+#endif
 
 void SettleTicks(int waitMs) {
     for (int i = 0; i < 4; ++i) {

@@ -17,6 +17,7 @@
 class QPlainTextEdit;
 class QTimer;
 
+#ifndef _WIN32
 // A pseudo-terminal: the main window's port opens the slave, the test is the receiver
 // on the master.
 class PtyPeer {
@@ -38,6 +39,7 @@ private:
     int master_ = -1;
     std::string slave_;
 };
+#endif
 
 // Every window of the program, created in the start-up order with the port manager's
 // state reset, and destroyed again. The main window's own poll is stopped: tests call
@@ -65,8 +67,10 @@ QStringList MemoTexts();
 // Runs main window ticks while feeding data into the peer, until the main window's
 // message count has grown by expectedMessages and the line stays quiet, or timeoutMs
 // passes. Returns the growth of the count.
+#ifndef _WIN32
 int PumpTicks(PtyPeer& peer, const std::vector<std::uint8_t>& data, int expectedMessages,
               int timeoutMs = 10000);
+#endif
 // A few ticks spread over waitMs, to collect whatever is still on the way.
 void SettleTicks(int waitMs = 60);
 

@@ -2,6 +2,7 @@
 // never at a negative position.
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -11,6 +12,7 @@
 #include "app/Mainform.h"
 #include "app/Startup.h"
 #include "proto/Port.h"
+#include "ui/Fontutils.h"
 
 TEST(SmallScreen, MainWindowGoesToTheCornerInsteadOfOffScreen) {
     ASSERT_LT(QGuiApplication::primaryScreen()->geometry().width(), 650);
@@ -22,8 +24,8 @@ TEST(SmallScreen, MainWindowGoesToTheCornerInsteadOfOffScreen) {
 }
 
 int main(int argc, char** argv) {
-    // A 640 x 480 offscreen screen.
-    QTemporaryDir dir;
+    // A 640 x 480 offscreen screen, described in a file in the working folder.
+    QTemporaryDir dir(QDir::current().filePath(QStringLiteral("smallscreen-XXXXXX")));
     const QString config = dir.filePath("screen.json");
     QFile f(config);
     if (!f.open(QIODevice::WriteOnly))
@@ -31,8 +33,12 @@ int main(int argc, char** argv) {
     f.write(R"({"screens": [{"name": "small", "x": 0, "y": 0, "width": 640, "height": 480,
                 "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
     f.close();
-    qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + config).toLocal8Bit());
+    // The platform's options are separated by colons, so the file is named relative to
+    // the working folder: no drive letter on Windows.
+    qputenv("QT_QPA_PLATFORM",
+            ("offscreen:configfile=" + QDir::current().relativeFilePath(config)).toLocal8Bit());
     QApplication app(argc, argv);
+    UseReadableFont();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

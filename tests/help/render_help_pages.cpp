@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "ui/Fontutils.h"
 #include "ui/Helpform.h"
 
 namespace {
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
         qputenv("QT_SCALE_FACTOR", argv[2]);
     qInstallMessageHandler(DropRaiseWarning);
     QApplication app(argc, argv);
+    UseReadableFont(); // as the program does (under wine only)
     const QDir folder(QString::fromLocal8Bit(argv[1]));
     if (!QDir().mkpath(folder.path())) {
         std::fprintf(stderr, "cannot create %s\n", argv[1]);
