@@ -3,28 +3,12 @@
 // (KESTRANE_WINE_RECEIVER_LINK) that each test points at the receiver it starts, so every
 // byte goes through the program's Win32 serial port and wine's serial driver.
 
-#include "tests/cli/Cliprocess.h"
 #include "tests/loader/Gstfile.h"
+#include "tests/wine/Winereceiver.h"
 
-#include "sim/Simreceiver.h"
 #include "sim/Simrecords.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <cstdlib>
-
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-const Bytes kRequestConfig = {0x24, 0x78, 0xFF, 0x0B, 0x78, 0x24, 0x04, 0x9F, 0xA9, 0x0D, 0x0A};
-const Bytes kRequestCorrections = {0x24, 0x78, 0xFF, 0x0B, 0x78, 0x24, 0x01, 0x3A, 0xF9, 0x0D, 0x0A};
-
-std::string Setting(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
 
 // A console program's lines end in CR LF on Windows; the texts compare without the CR.
 std::string WithoutCr(std::string text) {
@@ -32,36 +16,15 @@ std::string WithoutCr(std::string text) {
     return text;
 }
 
-class WineCli : public ::testing::Test {
+class WineCli : public WineReceiverTest {
 protected:
-    void SetUp() override {
-        ASSERT_FALSE(Setting("KESTRANE_WINE").empty()) << "run from scripts/wine-test.sh";
-        ASSERT_FALSE(port_.empty());
-        ASSERT_FALSE(link_.empty());
-    }
-    void StartReceiver(const SimOptions& options) {
-        receiver_ = std::make_unique<SimReceiver>(options);
-        ASSERT_TRUE(receiver_->Start());
-        // Replaced in one step, so the port never points at nothing.
-        const std::string fresh = link_ + ".new";
-        std::remove(fresh.c_str());
-        ASSERT_EQ(symlink(receiver_->DevicePath().c_str(), fresh.c_str()), 0);
-        ASSERT_EQ(std::rename(fresh.c_str(), link_.c_str()), 0);
-    }
     CliResult Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {Setting("KESTRANE_WINE"), Setting("KESTRANE_WINDOWS_CLI")});
-        std::vector<std::string> env;
-        for (char** e = environ; *e != nullptr; ++e)
-            env.emplace_back(*e);
-        CliResult r = RunProgram(args, env, std::chrono::seconds(120));
+        args.insert(args.begin(), Setting("KESTRANE_WINDOWS_CLI"));
+        CliResult r = RunWindowsProgram(args);
         r.out = WithoutCr(r.out);
         r.err = WithoutCr(r.err);
         return r;
     }
-
-    std::string port_ = Setting("KESTRANE_WINE_RECEIVER_PORT");
-    std::string link_ = Setting("KESTRANE_WINE_RECEIVER_LINK");
-    std::unique_ptr<SimReceiver> receiver_;
 };
 
 TEST_F(WineCli, PortsComeFromTheRegistryAndFindSearchesThemForTheReceiver) {
