@@ -10,6 +10,7 @@ packages=(
   appstream desktop-file-utils dpkg-dev file groff-base
   fontconfig fonts-dejavu-core
   g++-mingw-w64-x86-64-posix googletest wine wine64 socat unzip
+  librsvg2-bin icoutils nsis xdotool x11-apps netpbm xz-utils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -2,8 +2,10 @@
 # Builds the project and runs every test twice: a normal build with warnings as
 # errors, and an AddressSanitizer + UndefinedBehaviorSanitizer build. Then the fuzz
 # targets replay their seed corpus and run for a short, bounded time, and the Debian
-# package is built and listed. Last, the Windows build: cross-built with mingw-w64, its
-# tests and kestrane-cli.exe run under wine (scripts/wine-test.sh), and its zip.
+# package is built and listed. Last, the Windows build (scripts/wine-test.sh): Qt for
+# Windows built once per machine, the program cross-built with mingw-w64, its tests,
+# windows and kestrane-cli.exe run under wine, a start on a virtual display, and the
+# installer and zip, installed and started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh

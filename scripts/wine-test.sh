@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# The Windows build under wine: cross-builds the core, its tests and kestrane-cli.exe
-# with mingw-w64, maps COM ports of a wine prefix of its own to pseudo-terminals, runs
-# the Windows tests there, then drives kestrane-cli.exe against the simulated receiver
-# from the Linux side. Builds the zip of kestrane-cli.exe last.
+# The Windows build under wine: builds Qt for Windows once per machine (scripts/qt-win.sh),
+# cross-builds the program, its windows, kestrane-cli.exe and their tests with mingw-w64,
+# maps COM ports of a wine prefix of its own to pseudo-terminals, runs the Windows tests
+# there, then drives kestrane-cli.exe and the windows against the simulated receiver from
+# the Linux side, starts the program once on a virtual display with the real Windows
+# platform (a screenshot for README), and builds the installer and the zip, installing
+# the installer silently and starting what it installed.
 #
 #   scripts/wine-test.sh <native build folder> <log folder>
 #
@@ -12,13 +15,18 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 native=$1
-logs=$2
+logs=$(mkdir -p "$2" && cd "$2" && pwd)
 win=build/win
 state=$PWD/build/wine
 mkdir -p "$logs" "$state"
 
+echo "== Qt for Windows"
+qt=$(scripts/qt-win.sh | tail -n 1)
+
 echo "== Windows cross build"
-cmake -S . -B "$win" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+# Qt's own wrapper gives the Qt for Windows and the host's moc, uic and rcc; the project's
+# mingw-w64 toolchain file is chained in.
+"$qt/bin/qt-cmake" -S . -B "$win" -G Ninja -DQT_CHAINLOAD_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRANE_WERROR=ON
 cmake --build "$win" -j "$(nproc)"
 
@@ -73,6 +81,7 @@ wine cmd /c exit 0 >/dev/null 2>&1 || fail_wine "no program runs after the port 
 export KESTRANE_TEST_COM_A=COM6 KESTRANE_TEST_COM_B=COM7 KESTRANE_TEST_MAPPED_PORTS=COM5:COM6:COM7
 export KESTRANE_WINE=$(command -v wine)
 export KESTRANE_WINDOWS_CLI=$PWD/$win/cli/kestrane-cli.exe
+export KESTRANE_WINDOWS_WINDOW_TESTS=$PWD/$win/tests/wine/window_wine_tests.exe
 export KESTRANE_WINE_RECEIVER_PORT=COM5 KESTRANE_WINE_RECEIVER_LINK=$ports/receiver
 
 passed=0
@@ -88,9 +97,10 @@ ctest --test-dir "$win" --output-on-failure -j "$(nproc)" --repeat until-pass:2 
 set -e
 count_ctest_log "$logs/wine.log"
 
-echo "== kestrane-cli.exe against the simulated receiver"
-cmake "$native" -DKESTRANE_WINDOWS_CLI="$KESTRANE_WINDOWS_CLI" >/dev/null
-cmake --build "$native" --target wine_cli_tests
+echo "== kestrane-cli.exe and the windows against the simulated receiver"
+cmake "$native" -DKESTRANE_WINDOWS_CLI="$KESTRANE_WINDOWS_CLI" \
+  -DKESTRANE_WINDOWS_WINDOW_TESTS="$KESTRANE_WINDOWS_WINDOW_TESTS" >/dev/null
+cmake --build "$native" --target wine_cli_tests wine_window_tests
 set +e
 ctest --test-dir "$native" -L wine --output-on-failure --repeat until-pass:2 2>&1 |
   tee "$logs/wine-cli.log"
@@ -98,13 +108,49 @@ ctest --test-dir "$native" -L wine --output-on-failure --repeat until-pass:2 2>&
 set -e
 count_ctest_log "$logs/wine-cli.log"
 
-echo "== Windows package"
-(cd "$win" && cpack -G ZIP >/dev/null) || status=1
-zip=$(ls "$win"/kestrane-cli-*-win64.zip 2>/dev/null | head -n 1)
-if [ -n "$zip" ]; then
-  unzip -l "$zip" 2>/dev/null || cmake -E tar tf "$zip"
+echo "== the program on a virtual display, with the Windows platform"
+scripts/wine-smoke.sh "$PWD/$win/app/kestrane-utility.exe" "$logs" "$logs/windows-main-window.png" \
+  >"$logs/wine-smoke.log" 2>&1 || { tail -n 20 "$logs/wine-smoke.log"; status=1; }
+tail -n 3 "$logs/wine-smoke.log"
+passed=$((passed + $(grep -c '^passed: ' "$logs/wine-smoke.log" || true)))
+failed=$((failed + $(grep -c '^failed: ' "$logs/wine-smoke.log" || true)))
+# The server of the display run is gone; the rest needs one without a display.
+wineserver -k 2>/dev/null || true
+wineserver -p >>"$logs/wineserver.log" 2>&1
+
+# The uninstaller copies itself away and finishes in the background: a file it removes
+# is gone within a few seconds.
+wine_gone() {
+  for _ in $(seq 50); do [ -e "$1" ] || return 0; sleep 0.2; done
+  return 1
+}
+
+echo "== Windows packages"
+(cd "$win" && cpack >"$logs/cpack-win.log" 2>&1) || { tail -n 20 "$logs/cpack-win.log"; status=1; }
+setup=$(ls "$win"/kestrane-utility-*-win64-setup.exe 2>/dev/null | head -n 1)
+zip=$(ls "$win"/kestrane-utility-*-win64.zip 2>/dev/null | head -n 1)
+if [ -n "$zip" ] && [ -n "$setup" ]; then
+  ls -l "$setup" "$zip"
+  unzip -l "$zip"
+  # Installed silently where a user would not look, both programs started from there,
+  # then removed again by its uninstaller.
+  target='C:\Kestrane'
+  installed=$WINEPREFIX/drive_c/Kestrane
+  [ ! -x "$installed/Uninstall.exe" ] || timeout 120 wine "$installed/Uninstall.exe" /S >/dev/null 2>&1 || true
+  rm -rf "$installed"
+  if timeout 300 wine "$setup" /S "/D=$target" >"$logs/install.log" 2>&1 &&
+     scripts/wine-installed.sh "$installed" >>"$logs/install.log" 2>&1 &&
+     timeout 120 wine "$installed/Uninstall.exe" /S >>"$logs/install.log" 2>&1 &&
+     wine_gone "$installed/kestrane-utility.exe"; then
+    echo "passed: installer $(basename "$setup") installs both programs, which start, and uninstalls them"
+    passed=$((passed + 1))
+  else
+    tail -n 20 "$logs/install.log"
+    echo "failed: the installer or what it installed"
+    failed=$((failed + 1)); status=1
+  fi
 else
-  echo "no Windows package was built"; status=1
+  echo "no Windows installer or zip was built"; status=1
 fi
 
 [ $status -eq 0 ] || failed=$((failed > 0 ? failed : 1))
