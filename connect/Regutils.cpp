@@ -6,7 +6,69 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// The length of the network port's name at the start of text (scheme://host:port, the
+// host perhaps in brackets), or 0 when text does not start with one.
+std::size_t NetworkNameLength(std::string_view text) {
+    std::size_t at = 0;
+    for (const std::string_view scheme : {std::string_view("rfc2217://"), std::string_view("tcp://")}) {
+        if (text.substr(0, scheme.size()) == scheme) {
+            at = scheme.size();
+        }
+    }
+    if (at == 0) {
+        return 0;
+    }
+    if (at < text.size() && text[at] == '[') {
+        const std::size_t close = text.find(']', at);
+        if (close == std::string_view::npos) {
+            return 0;
+        }
+        at = close + 1;
+    } else {
+        const std::size_t colon = text.find(':', at);
+        if (colon == std::string_view::npos) {
+            return 0;
+        }
+        at = colon;
+    }
+    if (at >= text.size() || text[at] != ':') {
+        return 0;
+    }
+    ++at;
+    const std::size_t digits = at;
+    while (at < text.size() && IsDigit(text[at])) {
+        ++at;
+    }
+    return at > digits ? at : 0;
+}
+
 } // namespace
+
+void AppendExtraPorts(const char* text, std::vector<std::string>& names) {
+    if (text == nullptr) {
+        return;
+    }
+    const std::string_view all = text;
+    std::size_t start = 0;
+    while (start <= all.size()) {
+        const std::size_t network = NetworkNameLength(all.substr(start));
+        std::size_t end = network != 0 ? start + network : all.find(':', start);
+        if (end == std::string_view::npos) {
+            end = all.size();
+        }
+        // A network name is only one when its port ends at a separator.
+        if (network != 0 && end < all.size() && all[end] != ':') {
+            end = all.find(':', end);
+            if (end == std::string_view::npos) {
+                end = all.size();
+            }
+        }
+        if (end > start) {
+            names.emplace_back(all.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+}
 
 void OrderDeviceNames(const std::vector<std::string>& names, DeviceList& list) {
     list.clear();

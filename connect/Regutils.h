@@ -11,7 +11,10 @@
 //
 // On Windows they are the data of the values of the registry key
 // HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM (COM1, COM5, ...), in the order in
-// which the registry gives them.
+// which the registry gives them, followed by the extra ports as on Linux.
+//
+// An extra port may be a serial line behind a network server, rfc2217://HOST:PORT or
+// tcp://HOST:PORT (serial/Netport.h); its own colons do not separate it from the next.
 //
 // The ordering rule then puts the first serial device (/dev/ttyS0, on Windows COM1)
 // first and the second (/dev/ttyS1, COM2) second wherever they were met (either alone
@@ -30,12 +33,17 @@ inline constexpr const char* kSecondSerialDevice = "COM2";
 // Windows has no sysfs: the windows, which take the folder to list from (tests give one
 // of their own on Linux), pass this, and the machine's serial map is read.
 inline constexpr const char* kDefaultSysfsTtyRoot = "";
+inline constexpr const char* kExtraPortsVariable = "KESTRANE_EXTRA_PORTS";
 #else
 inline constexpr const char* kFirstSerialDevice = "/dev/ttyS0";
 inline constexpr const char* kSecondSerialDevice = "/dev/ttyS1";
 inline constexpr const char* kDefaultSysfsTtyRoot = "/sys/class/tty";
 inline constexpr const char* kExtraPortsVariable = "KESTRANE_EXTRA_PORTS";
 #endif
+
+// Appends the names of the extra ports variable's text (nullptr: none), in their order:
+// separated by colons, but for the colons of a network port's name.
+void AppendExtraPorts(const char* text, std::vector<std::string>& names);
 
 // Replaces list with names in the order of the ordering rule above. The comparison
 // with the first and second serial device is exact and case-sensitive.

@@ -93,24 +93,6 @@ bool ListSysfsPorts(const std::string& root, std::vector<std::string>& names) {
     return true;
 }
 
-void AppendExtraPorts(const char* text, std::vector<std::string>& names) {
-    if (text == nullptr) {
-        return;
-    }
-    const std::string_view all = text;
-    std::size_t start = 0;
-    while (start <= all.size()) {
-        std::size_t end = all.find(':', start);
-        if (end == std::string_view::npos) {
-            end = all.size();
-        }
-        if (end > start) {
-            names.emplace_back(all.substr(start, end - start));
-        }
-        start = end + 1;
-    }
-}
-
 } // namespace
 
 bool EnumerateSerialDevices(DeviceList& list) {

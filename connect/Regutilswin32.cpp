@@ -1,6 +1,8 @@
 // The machine's serial devices on Windows: the registry's map of serial devices.
 #include "connect/Regutilswin32.h"
 
+#include <cstdlib>
+
 namespace {
 
 // Closes the keys it holds when the enumeration ends, whichever way it ends.
@@ -70,4 +72,7 @@ void OfferedSerialDevices(DeviceList& list) {
     if (!EnumerateSerialDevices(list)) {
         list.assign({kFirstSerialDevice, kSecondSerialDevice});
     }
+    std::vector<std::string> extra;
+    AppendExtraPorts(std::getenv(kExtraPortsVariable), extra);
+    list.insert(list.end(), extra.begin(), extra.end());
 }

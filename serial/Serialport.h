@@ -4,6 +4,9 @@
 // system's error code and text of the last failure of Open, SetBaudRate or the
 // time-out set are kept for callers that want to show them.
 //
+// A device named rfc2217://HOST:PORT or tcp://HOST:PORT is a serial line behind a
+// network server (serial/Netport.h); everything below holds for it alike.
+//
 // Two time-out sets exist. Blocking (the state after construction): a read waits
 // for its first byte up to the caller's limit and then ends at the first gap
 // between bytes. Non-blocking: a read returns at once with whatever the driver
@@ -11,8 +14,11 @@
 
 #include <chrono>
 #include <cstdint>
-#ifdef _WIN32
 #include <memory>
+
+class NetPort;
+struct SocketError;
+#ifdef _WIN32
 
 // The Win32 side's device handle, overlapped records and settings, kept out of this
 // header so that no unit including it sees the system's headers.
@@ -29,7 +35,8 @@ public:
     SerialPort& operator=(const SerialPort&) = delete;
 
     // deviceName: on Windows the name the system lists (COM1, COM12), on POSIX systems a
-    // path such as /dev/ttyUSB0. parity: 1 odd, 3 even, anything else none.
+    // path such as /dev/ttyUSB0; on both a network port's name. parity: 1 odd, 3 even,
+    // anything else none (a network port is always 8N1).
     // Refuses (false, nothing changed) while the port is open. A device another port
     // holds, in this process or another, is refused as well.
     bool Open(const char* deviceName, std::uint32_t baudRate, std::uint32_t parity);
@@ -52,6 +59,9 @@ public:
     // Discards what has been received and not yet read; what was written and not yet
     // sent is kept.
     void Purge();
+    // Whether the line's rate is the server's and cannot be changed (a tcp:// port):
+    // SetBaudRate then succeeds and changes nothing.
+    bool RateFixed() const;
     // The last Read failed because the line hung up: the device went away (a USB
     // adapter pulled out, the peer of a pseudo-terminal closed). Other failures, and
     // a wait that ran out, leave it false.
@@ -74,6 +84,21 @@ private:
 
     // Keeps err and its system text as the last failure.
     void RecordError(int err);
+    void RecordError(const SocketError& error);
+
+    // The system's own serial device (Serialportposix.cpp, Serialportwin32.cpp).
+    bool DeviceOpen(const char* deviceName, std::uint32_t baudRate, std::uint32_t parity);
+    void DeviceClose();
+    bool DeviceIsOpen() const;
+    bool DeviceRead(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t& received,
+                    std::uint32_t waitMs);
+    bool DeviceWrite(const std::uint8_t* src, std::uint32_t count, std::uint32_t* written);
+    bool DeviceSetBaudRate(std::uint32_t rate);
+    void DeviceSetBlocking(bool blocking);
+    void DevicePurge();
+
+    // The network port while one is open.
+    std::unique_ptr<NetPort> net_;
 #ifdef _WIN32
     // Writes the time-out set that blocking_ names to the open device; true when there
     // is none (the next Open writes it).

@@ -1,6 +1,8 @@
 // The serial port over the terminal interface of POSIX systems.
 #include "serial/Serialport.h"
 
+#include "serial/Netport.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -183,11 +185,7 @@ ssize_t ReadAvailable(int fd, std::uint8_t* dest, std::size_t capacity) {
 
 SerialPort::SerialPort() = default;
 
-SerialPort::~SerialPort() {
-    Close();
-}
-
-bool SerialPort::Open(const char* deviceName, std::uint32_t baudRate, std::uint32_t parity) {
+bool SerialPort::DeviceOpen(const char* deviceName, std::uint32_t baudRate, std::uint32_t parity) {
     if (isOpen_) {
         return false;
     }
@@ -278,7 +276,7 @@ bool SerialPort::FailOpen(int err, bool exclusive) {
     return false;
 }
 
-void SerialPort::Close() {
+void SerialPort::DeviceClose() {
     if (fd_ >= 0) {
         // The exclusive flag belongs to the terminal, not to this descriptor, and a
         // pseudo-terminal outlives our descriptor while its master is open; clear it
@@ -290,11 +288,11 @@ void SerialPort::Close() {
     isOpen_ = false;
 }
 
-bool SerialPort::IsOpen() const {
+bool SerialPort::DeviceIsOpen() const {
     return fd_ >= 0;
 }
 
-bool SerialPort::Read(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t& received,
+bool SerialPort::DeviceRead(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t& received,
                       std::uint32_t waitMs) {
     received = 0;
     hungUp_ = false;
@@ -362,7 +360,7 @@ bool SerialPort::Read(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t&
     return true;
 }
 
-bool SerialPort::Write(const std::uint8_t* src, std::uint32_t count, std::uint32_t* written) {
+bool SerialPort::DeviceWrite(const std::uint8_t* src, std::uint32_t count, std::uint32_t* written) {
     if (written != nullptr) {
         *written = 0;
     }
@@ -399,7 +397,7 @@ bool SerialPort::Write(const std::uint8_t* src, std::uint32_t count, std::uint32
     return true;
 }
 
-bool SerialPort::SetBaudRate(std::uint32_t rate) {
+bool SerialPort::DeviceSetBaudRate(std::uint32_t rate) {
     if (fd_ < 0) {
         RecordError(EBADF);
         return false;
@@ -453,11 +451,11 @@ bool SerialPort::SetBaudRate(std::uint32_t rate) {
     return true;
 }
 
-void SerialPort::SetBlocking(bool blocking) {
+void SerialPort::DeviceSetBlocking(bool blocking) {
     blocking_ = blocking;
 }
 
-void SerialPort::Purge() {
+void SerialPort::DevicePurge() {
     if (fd_ >= 0) {
         (void)tcflush(fd_, TCIFLUSH);
     }

@@ -4,6 +4,8 @@
 // this class waits for itself, each on an event of its own.
 #include "serial/Serialport.h"
 
+#include "serial/Netport.h"
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -154,11 +156,7 @@ void CloseEvent(OVERLAPPED& overlapped) {
 
 SerialPort::SerialPort() : win_(std::make_unique<Win32Port>()) {}
 
-SerialPort::~SerialPort() {
-    Close();
-}
-
-bool SerialPort::Open(const char* deviceName, std::uint32_t baudRate, std::uint32_t parity) {
+bool SerialPort::DeviceOpen(const char* deviceName, std::uint32_t baudRate, std::uint32_t parity) {
     if (isOpen_) {
         return false;
     }
@@ -286,7 +284,7 @@ bool SerialPort::ApplyTimeouts() {
     return true;
 }
 
-void SerialPort::Close() {
+void SerialPort::DeviceClose() {
     Win32Port& port = *win_;
     // No operation is ever left pending (Read and Write see every one to its end), so
     // nothing still refers to the records or to a caller's buffer.
@@ -299,11 +297,11 @@ void SerialPort::Close() {
     isOpen_ = false;
 }
 
-bool SerialPort::IsOpen() const {
+bool SerialPort::DeviceIsOpen() const {
     return win_->handle != INVALID_HANDLE_VALUE;
 }
 
-bool SerialPort::Read(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t& received,
+bool SerialPort::DeviceRead(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t& received,
                       std::uint32_t waitMs) {
     received = 0;
     hungUp_ = false;
@@ -370,7 +368,7 @@ bool SerialPort::Read(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t&
     return true;
 }
 
-bool SerialPort::Write(const std::uint8_t* src, std::uint32_t count, std::uint32_t* written) {
+bool SerialPort::DeviceWrite(const std::uint8_t* src, std::uint32_t count, std::uint32_t* written) {
     if (written != nullptr) {
         *written = 0;
     }
@@ -413,7 +411,7 @@ bool SerialPort::Write(const std::uint8_t* src, std::uint32_t count, std::uint32
     return true;
 }
 
-bool SerialPort::SetBaudRate(std::uint32_t rate) {
+bool SerialPort::DeviceSetBaudRate(std::uint32_t rate) {
     Win32Port& port = *win_;
     if (port.handle == INVALID_HANDLE_VALUE) {
         RecordError(ERROR_INVALID_HANDLE);
@@ -447,7 +445,7 @@ bool SerialPort::SetBaudRate(std::uint32_t rate) {
     return true;
 }
 
-void SerialPort::SetBlocking(bool blocking) {
+void SerialPort::DeviceSetBlocking(bool blocking) {
     if (blocking == blocking_) {
         return;
     }
@@ -455,7 +453,7 @@ void SerialPort::SetBlocking(bool blocking) {
     (void)ApplyTimeouts();
 }
 
-void SerialPort::Purge() {
+void SerialPort::DevicePurge() {
     if (win_->handle != INVALID_HANDLE_VALUE) {
         (void)PurgeComm(win_->handle, PURGE_RXCLEAR);
     }
