@@ -126,7 +126,10 @@ void TFormMain::SetPolling(bool running) {
 void TFormMain::UpdatePortPanel() {
     if (FormPort != nullptr)
         FormPort->BaudRate = static_cast<std::uint32_t>(PortBaudRate);
+    // A network port whose rate is its server's says so: the rate shown is only what the
+    // program assumes.
     panel0->setText(QString::fromStdString(PortDeviceName) + " : " + QString::number(PortBaudRate) +
+                    (CommPort.IsOpen() && CommPort.RateFixed() ? " (fixed by the server)" : "") +
                     " : " + (CommPort.IsOpen() ? "Open" : "Closed"));
 }
 

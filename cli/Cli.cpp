@@ -80,15 +80,21 @@ const std::vector<CommandInfo> kCommands = {
        "and end with \"Done\" and the new software version; exit 1 on \"Failed GPS Engine "
        "download\""}},
      "FILE", RunLoad, true, true},
-    {"monitor", "[--log FILE] [--duration SECONDS]", "show and log what the receiver sends",
+    {"monitor", "[--log FILE] [--duration SECONDS] [--serve [HOST:]PORT [--serve-raw]]",
+     "show and log what the receiver sends, and share it",
      "Shows what the receiver sends as the main window's monitor does: each of its NMEA "
      "sentences ($GP...) as \"HH:MM:SS: \" and the sentence, a byte that is not printable "
      "shown as U+FFFD, and each binary message as \"HH:MM:SS: Proprietary ID n\". With --log "
      "it also writes the main window's log: every sentence's bytes as received, each ended "
      "by CR LF. Runs until Ctrl-C or the end of --duration, then exits 0; exits 1 when the "
-     "device goes away or standard output can no longer be written.",
+     "device goes away or standard output can no longer be written. With --serve, other "
+     "programs (gpsd, a navigation program) can connect to [HOST:]PORT (loopback unless a "
+     "host is given) and receive the receiver's sentences as they arrive; a client that "
+     "stops reading is dropped, and what clients send is ignored.",
      {{"--log", "FILE", "write the sentences to FILE (created, or emptied when it exists)"},
-      {"--duration", "SECONDS", "stop after this many seconds (a plain decimal)"}},
+      {"--duration", "SECONDS", "stop after this many seconds (a plain decimal)"},
+      {"--serve", "[HOST:]PORT", "share the sentences with TCP clients on this address"},
+      {"--serve-raw", nullptr, "with --serve: share every byte received, frames included"}},
      nullptr, RunMonitor},
 };
 

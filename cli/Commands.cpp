@@ -206,6 +206,9 @@ int RunSet(Invocation& inv) {
     case ApplyRate::Failed:
         inv.err << "Error changing baud rate" << std::endl;
         return kExitFailed;
+    case ApplyRate::Refused:
+        inv.err << kFixedRateApplyText << std::endl;
+        return kExitFailed;
     }
 
     // Nothing received before or during the change may pass for the answer to it.

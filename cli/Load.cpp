@@ -229,7 +229,10 @@ public:
         engineFailed_ = false;
         done_ = false;
         display_.Begin();
-        session_.Begin(static_cast<std::uint32_t>(PortBaudRate));
+        if (!session_.Begin(static_cast<std::uint32_t>(PortBaudRate))) {
+            inv_.err << kFixedRateLoadText << std::endl;
+            return kExitFailed;
+        }
         auto next = SteadyClock::now();
         while (session_.Running()) {
             // Once "Finished" is shown every record and "RESET\r" have gone out: the

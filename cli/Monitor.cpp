@@ -7,6 +7,7 @@
 #include "base/Timeutils.h"
 #include "proto/Memoutils.h"
 #include "proto/Port.h"
+#include "proto/Streamshare.h"
 
 #include <cerrno>
 #include <cmath>
@@ -24,7 +25,12 @@ constexpr std::chrono::hours kForever{24 * 365 * 100};
 // while counting the traffic as the window counts it.
 class MonitorSink : public Traffic {
 public:
-    MonitorSink(std::ostream& out, std::FILE* log) : out_(out), log_(log) {}
+    MonitorSink(std::ostream& out, std::FILE* log, StreamShare& share)
+        : out_(out), log_(log), share_(share) {}
+
+    void BytesReceived(const std::uint8_t* data, std::size_t length) override {
+        share_.BytesReceived(data, length);
+    }
 
     void FrameReceived(const std::uint8_t* frame, std::size_t length) override {
         Traffic::FrameReceived(frame, length);
@@ -36,6 +42,7 @@ public:
             return;
         }
         Show(SentenceDisplayText(sentence));
+        share_.SentenceReceived(sentence);
         if (log_ != nullptr && logError_ == 0) {
             errno = 0;
             if (!WriteSentenceLog(log_, sentence)) {
@@ -52,6 +59,7 @@ private:
 
     std::ostream& out_;
     std::FILE* log_;
+    StreamShare& share_;
     int logError_ = 0;
 };
 
@@ -81,6 +89,27 @@ int RunMonitor(Invocation& inv) {
         }
     }
 
+    // The stream shared with other programs, on loopback unless a host is given.
+    StreamShare share;
+    if (inv.Has("--serve")) {
+        std::string host;
+        std::string port;
+        if (!StreamShare::ParseAddress(inv.Value("--serve"), host, port)) {
+            return inv.Usage("bad value '" + inv.Value("--serve") +
+                             "' for --serve: [HOST:]PORT, such as 10110 or 127.0.0.1:10110");
+        }
+        SocketError error;
+        if (!share.Start(inv.Value("--serve"),
+                         inv.Has("--serve-raw") ? StreamShare::Content::Everything
+                                                : StreamShare::Content::Sentences,
+                         error)) {
+            inv.err << "Cannot share on " << inv.Value("--serve") << ": " << error.text << std::endl;
+            return kExitFailed;
+        }
+    } else if (inv.Has("--serve-raw")) {
+        return inv.Usage("--serve-raw goes with --serve");
+    }
+
     // As the window's Logging: the file is created, or emptied when it exists.
     std::FILE* log = nullptr;
     if (!logName.empty()) {
@@ -93,7 +122,7 @@ int RunMonitor(Invocation& inv) {
         }
     }
 
-    MonitorSink sink(inv.out, log);
+    MonitorSink sink(inv.out, log, share);
     int status = kExitOk;
     if (!OpenConnection(inv.port, sink, inv.err)) {
         status = kExitFailed;
@@ -101,12 +130,19 @@ int RunMonitor(Invocation& inv) {
         CatchInterrupt();
         inv.err << "Monitoring " << PortDeviceName << " at " << PortBaudRate
                 << " baud; Ctrl-C ends." << std::endl;
+        if (share.Running()) {
+            inv.err << "Sharing " << (inv.Has("--serve-raw") ? "every byte" : "the sentences")
+                    << " on " << share.Address() << std::endl;
+        }
         // Standard output that can no longer be written (its reader gone, with SIGPIPE
         // ignored as under a service manager, or a full disk) ends the monitor: what it
         // would show from then on is lost. The program's end reports it.
         const TickEnd end = RunTicks(
             sink, [&] { return Interrupted() || sink.LogError() != 0 || !inv.out; }, duration,
-            true, [&] { inv.out.flush(); });
+            true, [&] {
+                inv.out.flush();
+                share.Service();
+            });
         inv.out.flush();
         if (!inv.out) {
             status = kExitFailed;

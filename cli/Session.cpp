@@ -200,6 +200,10 @@ bool OpenConnection(const PortChoice& choice, Traffic& traffic, std::ostream& er
     CommPort.SetBlocking(false);
     PortDeviceName = device;
     PortBaudRate = static_cast<std::int32_t>(choice.baud);
+    if (CommPort.RateFixed()) {
+        err << device << ": the line's rate is fixed by its server; " << choice.baud
+            << " baud is only what is assumed. Settings and loads need rfc2217://." << std::endl;
+    }
     return true;
 }
 

@@ -25,12 +25,17 @@ bool LoadSession::OpenFile(const std::string& fileName) {
     return sequence_.OpenSoftwareFile(fileName);
 }
 
-void LoadSession::Begin(std::uint32_t savedBaudRate) {
+bool LoadSession::Begin(std::uint32_t savedBaudRate) {
+    if (port_.RateFixed()) {
+        view_.ShowStatus(kFixedRateLoadText);
+        return false;
+    }
     afterLoad_.LoadStarting();
     outcome_ = LoadOutcome::None;
     view_.LoadStarted();
     active_ = true;
     sequence_.Start(savedBaudRate);
+    return true;
 }
 
 void LoadSession::Cancel() {

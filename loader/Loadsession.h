@@ -30,6 +30,9 @@
 #include <functional>
 #include <string>
 
+inline constexpr const char* kFixedRateLoadText =
+    "Not on a port whose rate is fixed by its server (tcp://): use rfc2217://";
+
 // Where a load session shows itself.
 class LoadView {
 public:
@@ -71,8 +74,11 @@ public:
 
     // Starts the load of the file opened last. savedBaudRate is the port's rate now,
     // to which the end of the load returns it. The outputs the receiver reported last
-    // are what the end of the load puts back.
-    void Begin(std::uint32_t savedBaudRate);
+    // are what the end of the load puts back. A port whose rate is fixed by its server
+    // (tcp://) cannot follow the loader to its rate and back, nor carry the rate the end
+    // of the load sends: false, after the view has shown kFixedRateLoadText, and nothing
+    // is sent.
+    bool Begin(std::uint32_t savedBaudRate);
     // One tick of the view's load timer (1 ms while a load runs).
     void Tick() { sequence_.TimerTimer(); }
     // Ends a running load from outside: "Cancelled", then the end of the load.

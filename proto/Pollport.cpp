@@ -19,6 +19,9 @@ PollResult PollPort(SerialPort& port, DiagProto& diag, CRLFProto& line,
         received = 0;
     }
     received = std::min(received, capacity);
+    if (received > 0) {
+        sink.BytesReceived(buffer.data(), received);
+    }
     for (std::uint32_t i = 0; i < received; ++i) {
         const std::uint8_t b = buffer[i];
         if (diag.ProcessByte(b)) {

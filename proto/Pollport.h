@@ -38,6 +38,9 @@ public:
     virtual void LineReceived(const std::uint8_t* line, std::size_t length) = 0;
     // The port's line hung up; PollPort has already closed the port.
     virtual void PortHungUp() = 0;
+    // Every block read, as read, before its messages are handed on (for a sink that
+    // passes the stream on whole); nothing by default.
+    virtual void BytesReceived(const std::uint8_t* /*data*/, std::size_t /*length*/) {}
 
 protected:
     ~PollSink() = default;

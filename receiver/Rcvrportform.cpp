@@ -253,6 +253,11 @@ bool TFormRcvrPort::ApplySettings() {
             FormNote->ShowNote(OuterRect(*this), QStringLiteral("Error changing baud rate"));
         }
         break;
+    case ApplyRate::Refused:
+        if (FormNote != nullptr) {
+            FormNote->ShowNote(OuterRect(*this), QString::fromLatin1(kFixedRateApplyText));
+        }
+        return false;
     }
 
     RefreshOnConfig = true;

@@ -85,6 +85,9 @@ void BuildApplyCommands(const ApplyValues& values, ApplyCommands& commands) {
 
 ApplyRate SendApply(SerialPort& port, const ApplyValues& values, std::int64_t portRate) {
     ApplyCommands commands;
+    if (port.RateFixed()) {
+        return ApplyRate::Refused;
+    }
     BuildApplyCommands(values, commands);
     port.Write(commands.navRate, sizeof commands.navRate);
     port.Write(commands.corrections, sizeof commands.corrections);

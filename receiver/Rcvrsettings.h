@@ -83,11 +83,21 @@ enum class ApplyRate : std::uint8_t {
     Unchanged, // the new rate is the port's rate
     Changed,   // the port now runs at values.baudRate
     Failed,    // the port could not change rate; the receiver was told all the same
+    Refused,   // the port's rate is its server's: nothing was sent
 };
+
+// Why an Apply is refused on a port whose rate is fixed by its server (tcp://): the
+// Output configuration sets the receiver's rate, and the program can neither check
+// the server's rate nor follow a change of it, so the receiver could be lost.
+inline constexpr const char* kFixedRateApplyText =
+    "This port's rate is fixed by its server (tcp://): the receiver's settings carry a "
+    "baud rate the program cannot check, so nothing was sent. Use rfc2217:// to change "
+    "the receiver's settings.";
 
 // The whole of an Apply on the port: the three commands at portRate, the pause, then our
 // port moved to values.baudRate when that differs from portRate. The pause blocks the
-// caller, so nothing is read meanwhile.
+// caller, so nothing is read meanwhile. On a port whose rate is fixed by its server
+// nothing is sent (Refused).
 ApplyRate SendApply(SerialPort& port, const ApplyValues& values, std::int64_t portRate);
 
 // What the receiver reports differently from what an Apply asked, one line per setting
