@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
@@ -61,6 +62,10 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), ui(new Ui::TFormMai
     panel1->setMinimumWidth(kLoggingPanelWidth);
     ui->StatusBar->addWidget(panel0);
     ui->StatusBar->addWidget(panel1, 1); // the last panel takes the rest of the bar
+    // Only while the stream is shared: where, and how many take it.
+    panel2 = new QLabel(this);
+    ui->StatusBar->addPermanentWidget(panel2);
+    panel2->hide();
 
     Timer = new QTimer(this);
     Timer->setObjectName("Timer");
@@ -92,6 +97,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), ui(new Ui::TFormMai
     connect(ui->MenuFileExit, &QAction::triggered, this, &TFormMain::MenuFileExitClick);
     connect(ui->MenuPortConfigure, &QAction::triggered, this, &TFormMain::MenuPortConfigureClick);
     connect(ui->MenuPortClose, &QAction::triggered, this, &TFormMain::MenuPortCloseClick);
+    connect(ui->MenuPortShare, &QAction::triggered, this, &TFormMain::MenuPortShareClick);
     connect(ui->MenuRcvrPort, &QAction::triggered, this, &TFormMain::MenuRcvrPortClick);
     connect(ui->MenuLoad, &QAction::triggered, this, &TFormMain::MenuLoadClick);
     connect(ui->MenuRcvrStatus, &QAction::triggered, this, &TFormMain::MenuRcvrStatusClick);
@@ -177,6 +183,10 @@ void TFormMain::TimerTimer() {
         FlushMemoLines();
         receiving = false;
     }
+    if (share.Running()) {
+        share.Service();
+        UpdateSharePanel();
+    }
     if (FormPort != nullptr)
         FormPort->CheckSearch();
 }
@@ -187,6 +197,10 @@ void TFormMain::FrameReceived(const std::uint8_t* frame, std::size_t length) {
 
 void TFormMain::LineReceived(const std::uint8_t* line, std::size_t length) {
     HandleTextLine(line, length);
+}
+
+void TFormMain::BytesReceived(const std::uint8_t* data, std::size_t length) {
+    share.BytesReceived(data, length);
 }
 
 void TFormMain::PortHungUp() {
@@ -208,6 +222,7 @@ void TFormMain::HandleTextLine(const std::uint8_t* line, std::size_t length) {
         return;
     messageCount = traffic.MessageCount();
     AddMemoLine(DisplayText(sentence));
+    share.SentenceReceived(sentence);
     if (loggingOn)
         WriteLogLine(sentence);
     if (FormStatus != nullptr)
@@ -340,6 +355,51 @@ void TFormMain::MenuFileExitClick() {
 void TFormMain::MenuPortConfigureClick() {
     if (FormPort != nullptr)
         FormPort->ShowOver(OuterRect(*this));
+}
+
+void TFormMain::MenuPortShareClick() {
+    if (share.Running()) {
+        StopSharing();
+        return;
+    }
+    bool given = false;
+    const QString address = QInputDialog::getText(
+        this, QStringLiteral("Share on TCP"),
+        QStringLiteral("Other programs connect to this address and receive the receiver's\n"
+                       "sentences as they arrive. [HOST:]PORT, loopback unless a host is given:"),
+        QLineEdit::Normal, QStringLiteral("10110"), &given);
+    if (given)
+        StartSharing(address);
+}
+
+bool TFormMain::StartSharing(const QString& address) {
+    SocketError error;
+    if (!share.Start(address.trimmed().toStdString(), StreamShare::Content::Sentences, error)) {
+        PostNote("Cannot share on " + address + "\n" + QString::fromStdString(error.text));
+        return false;
+    }
+    ui->MenuPortShare->setText(QStringLiteral("Stop &sharing"));
+    UpdateSharePanel();
+    return true;
+}
+
+void TFormMain::StopSharing() {
+    share.Stop();
+    ui->MenuPortShare->setText(QStringLiteral("&Share on TCP..."));
+    UpdateSharePanel();
+}
+
+void TFormMain::UpdateSharePanel() {
+    if (!share.Running()) {
+        panel2->hide();
+        return;
+    }
+    const QString text = "Sharing on " + QString::fromStdString(share.Address()) + " (" +
+                         QString::number(share.Clients()) +
+                         (share.Clients() == 1 ? " client)" : " clients)");
+    if (panel2->text() != text)
+        panel2->setText(text);
+    panel2->show();
 }
 
 void TFormMain::MenuPortCloseClick() {

@@ -34,6 +34,7 @@
 #include <string_view>
 
 #include "proto/Pollport.h"
+#include "proto/Streamshare.h"
 #include "proto/Traffic.h"
 #include "ui/Mainlink.h"
 
@@ -71,6 +72,12 @@ public:
     // note shown and logging left off, when the file cannot be opened. An empty
     // path changes nothing.
     bool StartLogging(const QString& path);
+    // Shares the receiver's sentences on address ("[HOST:]PORT", loopback unless a host
+    // is given) without asking (the menu item asks, then this). False, with a note, when
+    // the address cannot be taken. StopSharing ends it and drops the clients.
+    bool StartSharing(const QString& address);
+    void StopSharing();
+    const StreamShare& Share() const { return share; }
     bool LoggingOn() const { return loggingOn; }
     // Most lines the memo keeps, fixed when the window was built.
     int MemoLineLimit() const { return memoLineLimit; }
@@ -99,6 +106,8 @@ public:
     void MenuFileExitClick();
     void MenuPortConfigureClick();
     void MenuPortCloseClick();
+    // Shares the receiver's sentences with TCP clients, or stops sharing.
+    void MenuPortShareClick();
     void MenuRcvrPortClick();
     void MenuLoadClick();
     void MenuRcvrStatusClick();
@@ -128,6 +137,8 @@ private:
     void LineReceived(const std::uint8_t* line, std::size_t length) override;
     // The port is already closed; the panel says so.
     void PortHungUp() override;
+    void BytesReceived(const std::uint8_t* data, std::size_t length) override;
+    void UpdateSharePanel();
 
     void StopLogging();
     void LoggingFailed(const QString& what, int err);
@@ -135,6 +146,8 @@ private:
     void FlushMemoLines();
 
     TrafficCount traffic;
+    StreamShare share;
+    QLabel* panel2 = nullptr; // the share, while there is one
     QLabel* panel0 = nullptr;
     QLabel* panel1 = nullptr;
     bool receiving = false;

@@ -2,13 +2,16 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QInputDialog>
 #include <QPushButton>
 #include <QString>
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
 #include "connect/Opennote.h"
 #include "proto/Port.h"
+#include "serial/Netport.h"
 #include "ui/Mainlink.h"
 #include "ui/Noteform.h"
 #include "ui/Scaleutils.h"
@@ -99,6 +102,7 @@ TFormPort::TFormPort(QWidget* parent, const std::string& sysfsRoot)
     connect(ui->ButtonApply, &QPushButton::clicked, this, &TFormPort::ButtonApplyClick);
     connect(ui->ButtonOK, &QPushButton::clicked, this, &TFormPort::ButtonOKClick);
     connect(ui->ButtonCancel, &QPushButton::clicked, this, &TFormPort::ButtonCancelClick);
+    connect(ui->ButtonNetwork, &QPushButton::clicked, this, &TFormPort::ButtonNetworkClick);
 
     // A second is quick enough for a device just plugged in, and reading the sysfs
     // directory costs next to nothing.
@@ -177,12 +181,51 @@ void TFormPort::ReadSelection() {
     BaudRate = ReadBaudRateEntry(*ui->ComboBoxBaudRate);
 }
 
+void TFormPort::ButtonNetworkClick() {
+    bool given = false;
+    const QString name = QInputDialog::getText(
+        this, QStringLiteral("Network Port"),
+        QStringLiteral("A serial line behind a network server, for this run:\n"
+                       "rfc2217://HOST:PORT (rates can change) or tcp://HOST:PORT"),
+        QLineEdit::Normal, QStringLiteral("rfc2217://"), &given);
+    if (given) {
+        AddNetworkPort(name);
+    }
+}
+
+bool TFormPort::AddNetworkPort(const QString& name) {
+    const std::string text = name.trimmed().toStdString();
+    NetPort::Kind kind;
+    std::string host;
+    std::string port;
+    if (!NetPort::ParseName(text, kind, host, port)) {
+        ShowNoteOver(*this, "'" + text +
+                                "' is not a network port's name: rfc2217://HOST:PORT or "
+                                "tcp://HOST:PORT");
+        return false;
+    }
+    if (std::find(addedPorts_.begin(), addedPorts_.end(), text) == addedPorts_.end()) {
+        addedPorts_.push_back(text);
+    }
+    RefreshDeviceList();
+    const auto at = std::find(deviceNames_.begin(), deviceNames_.end(), text);
+    if (at != deviceNames_.end()) {
+        SelectEntry(*ui->ComboBoxDeviceName, static_cast<int>(at - deviceNames_.begin()));
+    }
+    return true;
+}
+
 void TFormPort::RefreshDeviceList() {
     if (Searching()) {
         return;
     }
     DeviceList fresh;
     OfferedSerialDevices(fresh, sysfsRoot_);
+    for (const std::string& added : addedPorts_) {
+        if (std::find(fresh.begin(), fresh.end(), added) == fresh.end()) {
+            fresh.push_back(added);
+        }
+    }
     if (fresh == deviceNames_) {
         return; // also leaves whatever the user is typing alone
     }

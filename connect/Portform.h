@@ -50,6 +50,10 @@ public:
     // The Receiver Setup dialog moved the port to the rate of this entry of BaudRates.
     void SelectBaudRateEntry(int index);
 
+    // Adds a network port (rfc2217://HOST:PORT or tcp://HOST:PORT) to the devices for
+    // this run and selects it; a name that is not one gets a note and changes nothing.
+    bool AddNetworkPort(const QString& name);
+
     // The clock by which search attempts are timed (the system's calendar by default).
     void SetClock(Clock& clock);
 
@@ -99,6 +103,8 @@ private:
     void ButtonApplyClick();
     void ButtonOKClick();
     void ButtonCancelClick();
+    // Asks for a network port's name and adds it to the devices for this run.
+    void ButtonNetworkClick();
 
     void ReadSelection();
     // Reads the device list again and, if it changed, offers the new one, keeping the
@@ -114,6 +120,7 @@ private:
 
     std::unique_ptr<Ui::TFormPort> ui;
     std::string sysfsRoot_;
+    std::vector<std::string> addedPorts_; // network ports added for this run
     DeviceList deviceNames_;
     // While the dialog is visible: follows devices that appear or vanish.
     QTimer deviceWatch_;

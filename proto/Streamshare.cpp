@@ -106,7 +106,8 @@ void StreamShare::Service() {
     if (listener_ == kNoSocket) {
         return;
     }
-    for (SocketHandle s = AcceptTcp(listener_); s != kNoSocket; s = AcceptTcp(listener_)) {
+    for (SocketHandle s = AcceptTcp(listener_, kSystemBuffer); s != kNoSocket;
+         s = AcceptTcp(listener_, kSystemBuffer)) {
         clients_.push_back(Client{s, {}, 0});
     }
     std::uint8_t discard[512];

@@ -26,8 +26,10 @@ public:
         Sentences,  // the receiver's sentences, each ended by CR LF
         Everything, // every byte received, as received
     };
-    // What a client may fall behind before it is dropped.
+    // What a client may fall behind before it is dropped, besides what the system holds
+    // for its connection (kept small, so the bound means what it says).
     static constexpr std::size_t kClientBacklog = 256 * 1024;
+    static constexpr int kSystemBuffer = 64 * 1024;
 
     StreamShare() = default;
     ~StreamShare();

@@ -11,6 +11,7 @@ packages=(
   fontconfig fonts-dejavu-core
   g++-mingw-w64-x86-64-posix googletest wine wine64 socat unzip
   librsvg2-bin icoutils nsis xdotool x11-apps netpbm xz-utils
+  ser2net gpsd gpsd-clients
 )
 missing=()
 for p in "${packages[@]}"; do

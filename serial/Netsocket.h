@@ -34,8 +34,8 @@ bool ConnectTcp(const std::string& host, const std::string& port, int timeoutMs,
 bool ListenTcp(const std::string& host, const std::string& port, SocketHandle& s,
                std::uint16_t& boundPort, SocketError& error);
 // A connection waiting on a listening socket, or kNoSocket. The new socket is
-// non-blocking.
-SocketHandle AcceptTcp(SocketHandle listener);
+// non-blocking; sendBuffer, when not 0, bounds what the system holds for it unsent.
+SocketHandle AcceptTcp(SocketHandle listener, int sendBuffer = 0);
 void CloseSocket(SocketHandle s);
 
 enum class WaitResult : std::uint8_t { Ready, TimedOut, Failed };

@@ -192,10 +192,13 @@ bool ListenTcp(const std::string& host, const std::string& port, SocketHandle& s
     return s != kNoSocket;
 }
 
-SocketHandle AcceptTcp(SocketHandle listener) {
+SocketHandle AcceptTcp(SocketHandle listener, int sendBuffer) {
     const int fd = accept(static_cast<int>(listener), nullptr, nullptr);
     if (fd < 0) {
         return kNoSocket;
+    }
+    if (sendBuffer > 0) {
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     }
     if (!MakeNonBlocking(fd)) {
         close(fd);

@@ -212,10 +212,14 @@ bool ListenTcp(const std::string& host, const std::string& port, SocketHandle& s
     return s != kNoSocket;
 }
 
-SocketHandle AcceptTcp(SocketHandle listener) {
+SocketHandle AcceptTcp(SocketHandle listener, int sendBuffer) {
     const SOCKET fd = accept(static_cast<SOCKET>(listener), nullptr, nullptr);
     if (fd == INVALID_SOCKET) {
         return kNoSocket;
+    }
+    if (sendBuffer > 0) {
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&sendBuffer),
+                   sizeof sendBuffer);
     }
     if (!MakeNonBlocking(fd)) {
         closesocket(fd);

@@ -4,6 +4,7 @@
 // byte goes through the program's Win32 serial port and wine's serial driver.
 
 #include "tests/loader/Gstfile.h"
+#include "tests/network/Ser2net.h"
 #include "tests/wine/Winereceiver.h"
 
 #include "sim/Simrecords.h"
@@ -102,6 +103,25 @@ TEST_F(WineCli, LoadPutsTheFileIntoTheReceiverAfterAResend) {
     EXPECT_NE(r.out.find("Sending Record 5\nSending Record 5\n"), std::string::npos) << r.out;
     EXPECT_EQ(s.pcRate, 9600u);
     EXPECT_EQ(s.bytesNotUnderstood, 0u);
+}
+
+// The Windows network port (Winsock) against ser2net on the Linux side of wine: the
+// receiver read over RFC 2217 at its rate, and a name that does not resolve refused with
+// the reason.
+TEST_F(WineCli, ReadsAReceiverBehindSer2netOverRfc2217) {
+    SimOptions options;
+    options.baudRate = 9600;
+    StartReceiver(options);
+    const std::string dir = MakeTempDir();
+    Ser2net server(receiver_->DevicePath(), 19200, dir);
+    ASSERT_TRUE(server.ok());
+    const CliResult r = Run({"--port", server.Rfc2217(), "--baud", "9600", "info"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("Device: " + server.Rfc2217() + "\nBaud rate: 9600\n", 0), 0u) << r.out;
+    EXPECT_EQ(receiver_->Status().bytesNotUnderstood, 0u);
+    const CliResult nowhere = Run({"--port", "rfc2217://no-such-host.invalid:2217", "info"});
+    EXPECT_EQ(nowhere.status, 1);
+    EXPECT_NE(nowhere.err.find("the name no-such-host.invalid"), std::string::npos) << nowhere.err;
 }
 
 TEST_F(WineCli, APortThatWillNotOpenIsReportedWithTheSystemsText) {
