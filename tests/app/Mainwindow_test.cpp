@@ -98,8 +98,10 @@ TEST_F(MainWindow, MenusAreThoseOfTheDesignInOrder) {
             items << item->objectName() + "=" + item->text();
     }
     EXPECT_EQ(menus, QStringList({"&File", "Port", "Receiver", "&Help"}));
+    // The design's items, and the share beyond it, after a separator at the Port menu's end.
     EXPECT_EQ(items, QStringList({"MenuFileLogging=&Logging", "MenuFileExit=E&xit",
-                                  "MenuPortConfigure=Configure...", "MenuPortClose=Close",
+                                  "MenuPortConfigure=Configure...", "MenuPortClose=Close", "=",
+                                  "MenuPortShare=&Share on TCP...",
                                   "MenuRcvrPort=Configure...", "MenuLoad=Load Software",
                                   "MenuRcvrStatus=Status", "MenuHelpContents=&Contents",
                                   "MenuHelpAbout=&About..."}));

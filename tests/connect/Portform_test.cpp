@@ -60,7 +60,8 @@ TEST(OpenPortDialog, StartsWithTheFirstDeviceAt19200Closed) {
 TEST(OpenPortDialog, ControlsTabOrderAndButtons) {
     TestWindows w({});
     PortControls c;
-    // Tab order: rate, device, Apply, OK, Cancel; the speed buttons take no focus.
+    // Tab order: rate, device, Apply, OK, Cancel, then Network... (added beyond the
+    // design); the speed buttons take no focus.
     std::vector<QWidget*> chain;
     QWidget* start = c.baud;
     QWidget* it = start;
@@ -70,10 +71,11 @@ TEST(OpenPortDialog, ControlsTabOrderAndButtons) {
             chain.push_back(it);
         it = it->nextInFocusChain();
     } while (it != start && chain.size() < 10);
-    EXPECT_EQ(chain, (std::vector<QWidget*>{c.baud, c.device, c.apply, c.ok, c.cancel}));
+    auto* network = Child<QPushButton>(FormPort, "ButtonNetwork");
+    EXPECT_EQ(chain, (std::vector<QWidget*>{c.baud, c.device, c.apply, c.ok, c.cancel, network}));
     for (QToolButton* b : {c.deviceAuto, c.deviceManual, c.baudAuto, c.baudManual})
         EXPECT_EQ(b->focusPolicy(), Qt::NoFocus);
-    for (QPushButton* b : {c.ok, c.cancel, c.apply}) {
+    for (QPushButton* b : {c.ok, c.cancel, c.apply, network}) {
         EXPECT_FALSE(b->isDefault());
         EXPECT_FALSE(b->autoDefault());
     }

@@ -4,6 +4,7 @@
 // accepter on two free ports, no lock files, in the foreground, and stopped (or killed,
 // as a server that dies) by the test.
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -35,16 +36,17 @@ inline int FreeLoopbackPort() {
     return port;
 }
 
-// Whether something listens on the loopback port.
+// Whether something listens on the loopback port: it cannot be bound. (Asking by
+// connecting would give ser2net a client to serve and keep it busy.)
 inline bool Listening(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool up = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    const bool taken = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno == EADDRINUSE;
     close(fd);
-    return up;
+    return taken;
 }
 
 class Ser2net {
