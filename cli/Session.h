@@ -85,3 +85,15 @@ bool OpenConnection(const PortChoice& choice, Traffic& traffic, std::ostream& er
 // Asks for the Configuration and the Corrections status report and waits for both.
 // False after a message on err.
 bool ReadReports(Traffic& traffic, std::ostream& err);
+
+// A recording replayed instead of a receiver: FILE, at speed (1 its own pace, 0 as fast
+// as possible). OpenReplay opens it as the port (CommPort stands on it; PortDeviceName
+// is the file's name). False after a message on err (not a recording, cannot be read).
+bool OpenReplay(const std::string& file, double speed, std::ostream& err);
+
+// Runs the open replay through traffic, as RunTicks runs a port, until every byte of the
+// file is through (Done), done() holds (Done) or the file cannot be read (DeviceGone).
+// At speed 0 it does not tick: it reads as fast as traffic takes the bytes. afterTick
+// runs after every tick (or every block at speed 0).
+TickEnd RunReplay(Traffic& traffic, const std::function<bool()>& done,
+                  const std::function<void()>& afterTick = {});
