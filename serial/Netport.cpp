@@ -235,8 +235,10 @@ bool NetPort::Read(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t& re
         }
     }
     const std::size_t n = std::min<std::size_t>(capacity, available());
-    std::memcpy(dest, pending_.data() + pendingRead_, n);
-    pendingRead_ += n;
+    if (n > 0) { // an empty buffer has no data pointer to copy from
+        std::memcpy(dest, pending_.data() + pendingRead_, n);
+        pendingRead_ += n;
+    }
     received = static_cast<std::uint32_t>(n);
     if (!alive && received == 0) {
         // What came before the end has been read; now the line is gone.
