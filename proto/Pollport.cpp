@@ -2,8 +2,12 @@
 
 #include <algorithm>
 
-PollResult PollPort(SerialPort& port, DiagProto& diag, CRLFProto& line,
-                    std::span<std::uint8_t> buffer, PollSink& sink) {
+namespace {
+
+// One step; read tells how many bytes it took.
+PollResult PollOnce(SerialPort& port, DiagProto& diag, CRLFProto& line,
+                    std::span<std::uint8_t> buffer, PollSink& sink, std::uint32_t& read) {
+    read = 0;
     if (!port.IsOpen()) {
         return PollResult::NotOpen;
     }
@@ -31,5 +35,27 @@ PollResult PollPort(SerialPort& port, DiagProto& diag, CRLFProto& line,
             sink.LineReceived(line.GetMsg(), line.GetMsgLen());
         }
     }
+    read = received;
     return PollResult::Polled;
+}
+
+} // namespace
+
+PollResult PollPort(SerialPort& port, DiagProto& diag, CRLFProto& line,
+                    std::span<std::uint8_t> buffer, PollSink& sink) {
+    std::uint32_t read = 0;
+    return PollOnce(port, diag, line, buffer, sink, read);
+}
+
+PollResult PollPortMany(SerialPort& port, DiagProto& diag, CRLFProto& line,
+                        std::span<std::uint8_t> buffer, PollSink& sink, std::size_t maxBytes) {
+    std::size_t total = 0;
+    std::uint32_t read = 0;
+    PollResult result = PollOnce(port, diag, line, buffer, sink, read);
+    total += read;
+    while (result == PollResult::Polled && read > 0 && total < maxBytes) {
+        result = PollOnce(port, diag, line, buffer, sink, read);
+        total += read;
+    }
+    return result;
 }

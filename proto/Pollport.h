@@ -56,3 +56,10 @@ enum class PollResult : std::uint8_t {
 // its size and kPollBlockSize are read.
 PollResult PollPort(SerialPort& port, DiagProto& diag, CRLFProto& line,
                     std::span<std::uint8_t> buffer, PollSink& sink);
+
+// Steps as above again and again until maxBytes have been read, a step read nothing, or
+// the port is no longer open: for a source that can give far more than one block in a
+// tick (a recording replayed fast). The result is the last step's: HungUp when the
+// line hung up on one of them, which ends them.
+PollResult PollPortMany(SerialPort& port, DiagProto& diag, CRLFProto& line,
+                        std::span<std::uint8_t> buffer, PollSink& sink, std::size_t maxBytes);

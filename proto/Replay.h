@@ -7,16 +7,21 @@
 // included, as the program's raw recorder writes it); one of the program's sentence
 // logs (sentences, each ended by CR LF); or a capture as other tools write them
 // (sentences ended by LF alone, CR LF or LF CR, lines of other talkers, comment lines).
-// Lines ended by LF alone are given CR LF, so the line framer takes them; every other
-// byte is given out as it stands. A file that holds no sentence and no frame of the
-// receiver in its first 64 KiB is not a recording.
+// In a text file (one whose first 64 KiB hold no frame of the receiver and almost only
+// printable text), lines ended by LF alone or by LF CR are given CR LF, so the line
+// framer takes them; every other byte, and every byte of any other file, is given out as
+// it stands. The file is read in blocks as it is given out, never whole. A file that
+// holds no sentence and no frame of the receiver in its first 64 KiB is not a recording.
 //
 // Pace. At speed 1 the sentences come at the pace of their own UTC times (GGA, RMC,
-// ZDA): each new time holds the bytes from its sentence on until the clock has moved by
-// the difference from the previous time, divided by the speed. A step back in time
-// (another day, a new recording appended) or forward by more than kLongestWait is taken
-// as no wait. Speed 0 gives every byte at once: as fast as the reader takes it.
-// Pausing holds everything; resuming goes on from where it was, without catching up.
+// ZDA of any talker, when the sentence is whole and its checksum right): each new time
+// holds the bytes from its sentence on until the clock has moved by the difference from
+// the previous time, divided by the speed. A time a little after midnight following one
+// a little before it is the next day's (a step of at most 12 hours forward); any other
+// step back in time (another day, a new recording appended) is taken as no wait, and a
+// step forward by more than kLongestWaitMs (a gap in the recording) waits kLongestWaitMs.
+// Speed 0 gives every byte at once: as fast as the reader takes it. Pausing holds
+// everything; resuming goes on from where it was, without catching up.
 
 #include "base/Clock.h"
 #include "serial/Bytesource.h"

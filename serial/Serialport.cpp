@@ -1,14 +1,12 @@
 // What the serial port does alike on every system, and the choice between the system's
-// serial device and a network port, by the device's name.
+// serial device, a network port (by the device's name) and a source of bytes (a replayed
+// recording). The source's part is the same on every system and makes no system call.
 #include "serial/Serialport.h"
 
 #include "serial/Netport.h"
 
+#include <algorithm>
 #include <cstdio>
-
-SerialPort::~SerialPort() {
-    Close();
-}
 
 bool SerialPort::Open(const char* deviceName, std::uint32_t baudRate, std::uint32_t parity) {
     if (IsOpen()) {
@@ -28,17 +26,43 @@ bool SerialPort::Open(const char* deviceName, std::uint32_t baudRate, std::uint3
     return true;
 }
 
+bool SerialPort::OpenSource(std::unique_ptr<ByteSource> source, const char* name) {
+    if (IsOpen() || !source) {
+        return false;
+    }
+    source_ = std::move(source);
+    sourceName_ = name != nullptr ? name : "";
+    hungUp_ = false;
+    return true;
+}
+
 void SerialPort::Close() {
+    source_.reset();
+    sourceName_.clear();
     net_.reset();
     DeviceClose();
 }
 
 bool SerialPort::IsOpen() const {
-    return net_ != nullptr || DeviceIsOpen();
+    return source_ != nullptr || net_ != nullptr || DeviceIsOpen();
 }
 
 bool SerialPort::Read(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t& received,
                       std::uint32_t waitMs) {
+    if (source_) {
+        // A source never waits: what is not due yet comes on a later read.
+        received = 0;
+        std::string error;
+        if (!source_->Read(dest, capacity, received, error)) {
+            received = 0;
+            RecordText(error.empty() ? sourceName_ + " cannot be read any more" : error);
+            hungUp_ = true;
+            return false;
+        }
+        received = std::min(received, capacity);
+        hungUp_ = false;
+        return true;
+    }
     if (!net_) {
         return DeviceRead(dest, capacity, received, waitMs);
     }
@@ -53,6 +77,13 @@ bool SerialPort::Read(std::uint8_t* dest, std::uint32_t capacity, std::uint32_t&
 }
 
 bool SerialPort::Write(const std::uint8_t* src, std::uint32_t count, std::uint32_t* written) {
+    if (source_) {
+        if (written != nullptr) {
+            *written = 0;
+        }
+        RecordText("Nothing can be sent to the recording " + sourceName_ + ": it is only replayed");
+        return false;
+    }
     if (!net_) {
         return DeviceWrite(src, count, written);
     }
@@ -65,6 +96,9 @@ bool SerialPort::Write(const std::uint8_t* src, std::uint32_t count, std::uint32
 }
 
 bool SerialPort::SetBaudRate(std::uint32_t rate) {
+    if (source_) {
+        return true; // a recording has no line rate
+    }
     if (!net_) {
         return DeviceSetBaudRate(rate);
     }
@@ -81,6 +115,9 @@ void SerialPort::SetBlocking(bool blocking) {
 }
 
 void SerialPort::Purge() {
+    if (source_) {
+        return; // what a recording holds is never discarded
+    }
     if (net_) {
         net_->Purge();
     } else {
@@ -89,7 +126,12 @@ void SerialPort::Purge() {
 }
 
 bool SerialPort::RateFixed() const {
-    return net_ != nullptr && net_->RateFixed();
+    return source_ != nullptr || (net_ != nullptr && net_->RateFixed());
+}
+
+void SerialPort::RecordText(const std::string& text) {
+    lastError_ = 0;
+    std::snprintf(errorText_, sizeof errorText_, "%s", text.c_str());
 }
 
 void SerialPort::RecordError(const SocketError& error) {

@@ -7,14 +7,24 @@
 // A device named rfc2217://HOST:PORT or tcp://HOST:PORT is a serial line behind a
 // network server (serial/Netport.h); everything below holds for it alike.
 //
+// A port can also stand on a source of bytes instead of a device (OpenSource): a
+// replayed recording. Reads take what the source has due and never wait, whichever
+// time-out set is in force; a source that cannot be read any more is a hang-up. Nothing
+// can be written to it (every write fails, saying so); a rate change succeeds and
+// changes nothing (RateFixed), and a purge does nothing, so nothing of the recording is
+// lost to it.
+//
 // Two time-out sets exist. Blocking (the state after construction): a read waits
 // for its first byte up to the caller's limit and then ends at the first gap
 // between bytes. Non-blocking: a read returns at once with whatever the driver
 // holds, possibly nothing, even when the caller gives no limit.
 
+#include "serial/Bytesource.h"
+
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class NetPort;
 struct SocketError;
@@ -40,6 +50,13 @@ public:
     // Refuses (false, nothing changed) while the port is open. A device another port
     // holds, in this process or another, is refused as well.
     bool Open(const char* deviceName, std::uint32_t baudRate, std::uint32_t parity);
+    // Opens the port on source instead of a device; name is what the port's messages
+    // call it (the recording's file name). Refused (false, source dropped) while the
+    // port is open or without a source.
+    bool OpenSource(std::unique_ptr<ByteSource> source, const char* name);
+    // The source the port stands on while it is open on one, else nullptr.
+    ByteSource* Source() const { return source_.get(); }
+    // Close releases the source, as it releases a device.
     void Close();
     bool IsOpen() const;
 
@@ -59,8 +76,8 @@ public:
     // Discards what has been received and not yet read; what was written and not yet
     // sent is kept.
     void Purge();
-    // Whether the line's rate is the server's and cannot be changed (a tcp:// port):
-    // SetBaudRate then succeeds and changes nothing.
+    // Whether the line's rate is the server's and cannot be changed (a tcp:// port, or a
+    // source): SetBaudRate then succeeds and changes nothing.
     bool RateFixed() const;
     // The last Read failed because the line hung up: the device went away (a USB
     // adapter pulled out, the peer of a pseudo-terminal closed). Other failures, and
@@ -85,6 +102,8 @@ private:
     // Keeps err and its system text as the last failure.
     void RecordError(int err);
     void RecordError(const SocketError& error);
+    // Keeps a failure that has no system code (code 0) with its text.
+    void RecordText(const std::string& text);
 
     // The system's own serial device (Serialportposix.cpp, Serialportwin32.cpp).
     bool DeviceOpen(const char* deviceName, std::uint32_t baudRate, std::uint32_t parity);
@@ -99,6 +118,9 @@ private:
 
     // The network port while one is open.
     std::unique_ptr<NetPort> net_;
+    // The source while the port stands on one, and its name.
+    std::unique_ptr<ByteSource> source_;
+    std::string sourceName_;
 #ifdef _WIN32
     // Writes the time-out set that blocking_ names to the open device; true when there
     // is none (the next Open writes it).
