@@ -8,6 +8,14 @@
 // values are taken from the decoder's state as that epoch left it. Epochs without a
 // GGA or RMC are not kept. The date is the latest RMC's or ZDA's; across midnight without
 // a new date the day is carried on.
+//
+// Each value comes from the sentence of the epoch that carries it, and is unknown when
+// the epoch has no such sentence (a GSA sent every fifth second leaves the mode of the
+// other four unknown, rather than repeating an old one). Whether the epoch is a valid
+// fix, and where, is its GGA's word when it has one, else its RMC's. A refused sentence,
+// and a GGA, RMC or ZDA without a time (which cannot be placed in an epoch), add nothing.
+// Midnight is taken as passed when the time of day steps back by more than twelve hours;
+// a smaller step back (a recording appended to another) leaves the day as it is.
 
 #include "proto/Nmea.h"
 
@@ -50,5 +58,15 @@ public:
 private:
     std::size_t capacity_;
     std::deque<FixEpoch> epochs_;
-    // the epoch in progress and what is known of the date are the implementer's
+    void Close();
+
+    // The epoch in progress: its values so far, and which of its sentences came.
+    bool inProgress_ = false;
+    FixEpoch pending_;
+    bool pendingGga_ = false;
+    bool pendingRmc_ = false;
+    // The day of the latest date (days since 1970-01-01), carried over midnight, and the
+    // time of day of the latest epoch it was applied to.
+    std::optional<std::int64_t> day_;
+    std::int32_t dayTimeMs_ = 0;
 };

@@ -104,6 +104,7 @@ DeviationHistory::Stats DeviationHistory::Compute() {
     if (count_ >= 2) {
         s.sigmaEast = std::sqrt(squaresEast / (n - 1.0));
         s.sigmaNorth = std::sqrt(squaresNorth / (n - 1.0));
+        s.drms2 = 2.0 * std::sqrt(*s.sigmaEast * *s.sigmaEast + *s.sigmaNorth * *s.sigmaNorth);
     }
     std::sort(scratch_.begin(), scratch_.begin() + static_cast<std::ptrdiff_t>(count_));
     s.cep50 = NearestRank(scratch_.data(), count_, 0.50);
@@ -120,10 +121,15 @@ NmeaResult FixStatus::AddSentence(const std::uint8_t* line, std::size_t length,
     fixSentenceSeen_ = true;
     lastFixSentence_ = now;
     const NmeaState& s = decoder_.State();
+    if (s.time && (!lastEpochTime_ || *lastEpochTime_ != s.time->Milliseconds())) {
+        ++epochs_;
+        lastEpochTime_ = s.time->Milliseconds();
+    }
     if (r.validPosition && s.time &&
         (!lastKeptTime_ || *lastKeptTime_ != s.time->Milliseconds())) {
         history_.Add(s.latitude->degrees, s.longitude->degrees);
         lastKeptTime_ = s.time->Milliseconds();
+        ++fixEpochs_;
     }
     return r;
 }
@@ -139,7 +145,16 @@ bool FixStatus::Stale(std::int64_t now) const {
     return !fixSentenceSeen_ || SecondsWithoutFix(now) >= kStaleSeconds;
 }
 
+std::optional<double> FixStatus::Availability() const {
+    if (epochs_ == 0)
+        return std::nullopt;
+    return 100.0 * static_cast<double>(fixEpochs_) / static_cast<double>(epochs_);
+}
+
 void FixStatus::ClearHistory() {
     history_.Clear();
     lastKeptTime_.reset();
+    lastEpochTime_.reset();
+    epochs_ = 0;
+    fixEpochs_ = 0;
 }

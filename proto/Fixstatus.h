@@ -13,7 +13,10 @@
 //   - sigma east and sigma north: sample standard deviations (n - 1), from 2 fixes on;
 //   - CEP50 and CEP95: the radius within which 50 % and 95 % of the fixes lie, i.e.
 //     the smallest distance from the mean that at least that share of the fixes does
-//     not exceed (nearest rank over the sorted distances), from 1 fix on.
+//     not exceed (nearest rank over the sorted distances), from 1 fix on;
+//   - 2DRMS: twice the root of the sum of the two variances, from 2 fixes on.
+// Availability: of the epochs since the history was started (each distinct UTC time of
+// a GGA or RMC), the share that brought a valid position.
 // A fix is one receiver epoch: the GGA and the RMC of one epoch carry the same UTC
 // time, and a position whose time equals that of the last kept fix is the same fix. A
 // position without a time cannot be told from the last one and is not kept.
@@ -38,6 +41,7 @@ public:
         std::optional<double> sigmaNorth;
         std::optional<double> cep50;
         std::optional<double> cep95;
+        std::optional<double> drms2;
         double largestDistance = 0.0; // of any fix from the mean
     };
 
@@ -91,7 +95,13 @@ public:
     std::int64_t SecondsWithoutFix(std::int64_t now) const;
     bool Stale(std::int64_t now) const;
 
-    // Starts the scatter afresh (the decoded values stay).
+    // Epochs since the history was started, and those of them with a valid position.
+    std::uint64_t Epochs() const { return epochs_; }
+    std::uint64_t FixEpochs() const { return fixEpochs_; }
+    // FixEpochs of Epochs in percent; nothing before the first epoch.
+    std::optional<double> Availability() const;
+
+    // Starts the scatter and the availability afresh (the decoded values stay).
     void ClearHistory();
 
 private:
@@ -100,4 +110,7 @@ private:
     bool fixSentenceSeen_ = false;
     std::int64_t lastFixSentence_ = 0;
     std::optional<std::int32_t> lastKeptTime_;
+    std::optional<std::int32_t> lastEpochTime_;
+    std::uint64_t epochs_ = 0;
+    std::uint64_t fixEpochs_ = 0;
 };

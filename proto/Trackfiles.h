@@ -6,7 +6,10 @@
 // dgpsid where known, in the order GPX 1.1 gives them.
 // CSV: a header row, then one row per valid fix: UTC time in ISO 8601, latitude and
 // longitude in decimal degrees to 8 places, and the same values as the GPX; an unknown
-// value is an empty field.
+// value is an empty field. A fix whose date is not known has its UTC time of day
+// ("16:57:20.000Z"). Rows end in CR LF, as RFC 4180 has them.
+// Times are written to the millisecond (2026-12-09T16:57:20.000Z); coordinates of both
+// to 8 places (about a millimetre), other numbers as the sentence gave them.
 
 #include "proto/Epochs.h"
 

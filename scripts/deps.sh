@@ -12,6 +12,7 @@ packages=(
   g++-mingw-w64-x86-64-posix googletest wine wine64 socat unzip
   librsvg2-bin icoutils nsis xdotool x11-apps netpbm xz-utils
   ser2net gpsd gpsd-clients
+  libxml2-utils gpsbabel
 )
 missing=()
 for p in "${packages[@]}"; do

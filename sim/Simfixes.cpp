@@ -58,10 +58,18 @@ void SimFixes::Fix(SimTime now, WallTime wall) {
 }
 
 void SimFixes::Send(WallTime when, bool sysDue) {
+    using std::chrono::seconds;
+    if (count_ == 0) {
+        firstFix_ = when;
+    }
     ++count_;
+    const auto since = when - firstFix_;
+    const bool noFix = options_.fixGap > 0 && since >= seconds(options_.fixGapStart) &&
+                       since < seconds(std::uint64_t{options_.fixGapStart} + options_.fixGap);
+    const bool differential = settings_.Differential(options_.waasAvailable) &&
+                              !(options_.diffLost && since >= seconds(*options_.diffLost));
     std::vector<std::string> sentences;
-    nmea_.Fix(when, settings_.nmeaFlags, options_.otherTalkers,
-              settings_.Differential(options_.waasAvailable), sentences);
+    nmea_.Fix(when, settings_.nmeaFlags, options_.otherTalkers, differential, sentences, noFix);
     for (const std::string& s : sentences) {
         output_.QueueSentence(s);
     }

@@ -6,7 +6,8 @@
 // binary messages for the binary flags it has on, except SYS, which is the Configuration
 // report once a second: that is how the program follows the engine's status after a load
 // without asking. With the fill option a new fix is made whenever the output runs low
-// instead, so the line never rests.
+// instead, so the line never rests. The outages of the options (a gap without a fix, the
+// loss of the differential corrections) are timed from the first fix the receiver made.
 
 #include "sim/Simcommands.h"
 #include "sim/Simnmea.h"
@@ -55,4 +56,5 @@ private:
     SimTime next_{};
     bool timed_ = false;
     std::uint64_t count_ = 0;
+    WallTime firstFix_{}; // when the first fix was made, for the outages
 };

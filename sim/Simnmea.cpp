@@ -92,7 +92,8 @@ void NmeaGenerator::Move(double seconds) {
 }
 
 void NmeaGenerator::Fix(std::chrono::system_clock::time_point when, std::uint32_t nmeaFlags,
-                        bool otherTalkers, bool differential, std::vector<std::string>& out) {
+                        bool otherTalkers, bool differential, std::vector<std::string>& out,
+                        bool noFix) {
     using namespace std::chrono;
     if (started_) {
         Move(duration<double>(when - last_).count());
@@ -122,6 +123,25 @@ void NmeaGenerator::Fix(std::chrono::system_clock::time_point when, std::uint32_
     const char mode = differential ? 'D' : 'A';
     char body[160];
 
+    if (noFix) {
+        // The same sentences, saying there is no fix.
+        if (nmeaFlags & kNmeaGGA) {
+            std::snprintf(body, sizeof body, "GPGGA,%s,,,,,0,00,,,M,,M,,", timeText);
+            out.push_back(NmeaSentence(body));
+        }
+        if (nmeaFlags & kNmeaGSA) {
+            out.push_back(NmeaSentence("GPGSA,A,1,,,,,,,,,,,,,,,"));
+        }
+        if (nmeaFlags & kNmeaRMC) {
+            std::snprintf(body, sizeof body, "GPRMC,%s,V,,,,,,,%02d%02d%02d,,,N", timeText,
+                          utc.tm_mday, utc.tm_mon + 1, utc.tm_year % 100);
+            out.push_back(NmeaSentence(body));
+        }
+        if (nmeaFlags & kNmeaVTG) {
+            out.push_back(NmeaSentence("GPVTG,,T,,M,,N,,K,N"));
+        }
+        nmeaFlags &= kNmeaZDA;
+    }
     if (nmeaFlags & kNmeaGGA) {
         std::snprintf(body, sizeof body, "GPGGA,%s,%s,%s,%d,%02d,%.1f,%.1f,M,-17.2,M,%s,%s",
                       timeText, lat.c_str(), lon.c_str(), differential ? 2 : 1, satsUsed_, hdop,

@@ -25,8 +25,11 @@ public:
     // nmeaFlags; then, with otherTalkers, a $GNGSA and a $GLGSV sentence. Times carry
     // hundredths of a second, as a navigation rate of 5 per second needs.
     // differential: the fix uses corrections (GGA quality 2, RMC/VTG mode D).
+    // noFix: the receiver has lost its fix and says so as receivers do, while it goes on
+    // moving: GGA quality 0, RMC status V and VTG mode N with their position, speed and
+    // course empty, GSA mode 1 without satellites or precisions; the time goes on.
     void Fix(std::chrono::system_clock::time_point when, std::uint32_t nmeaFlags, bool otherTalkers,
-             bool differential, std::vector<std::string>& out);
+             bool differential, std::vector<std::string>& out, bool noFix = false);
 
 private:
     void Move(double seconds);

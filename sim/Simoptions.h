@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 using SimClock = std::chrono::steady_clock;
@@ -51,6 +52,12 @@ struct SimOptions : SimSettings {
     std::string ackText = "OK";      // the loader's acknowledgement ("ok" or "OK " are wrong)
     bool engineFailure = false;      // the engine download ends in status 4
     bool waasAvailable = true;       // false: WAAS state reported as not available (2)
+    // Outages, in seconds from the first fix: no fix from fixGapStart for fixGap seconds
+    // (fixGap 0: none), and no differential fix from diffLost on (GPS alone, whatever the
+    // corrections settings).
+    std::uint32_t fixGapStart = 0;
+    std::uint32_t fixGap = 0;
+    std::optional<std::uint32_t> diffLost;
 
     // Timing.
     std::uint32_t loaderStartMs = 100;      // from "LOADSTAR" to the first prompt

@@ -67,6 +67,7 @@ struct CommandLine {
 
 constexpr std::uint64_t kMaxMs = 3600000;
 constexpr std::uint64_t kMax32 = 0xFFFFFFFFu;
+constexpr std::uint64_t kMaxOutageS = 10 * 24 * 3600; // ten days
 
 bool ParseNumber(const char* text, std::uint64_t max, std::uint64_t& value) {
     if (text == nullptr || *text == '\0' || *text == '-') {
@@ -175,6 +176,27 @@ const OptionRow kOptionRows[] = {
      Switch<&SimOptions::engineFailure, true>},
     {nullptr, "waas-unavailable", 0, nullptr, "report WAAS as not available",
      Switch<&SimOptions::waasAvailable, false>},
+    {nullptr, "fix-gap", 0, "START:N", "no fix for N seconds from START seconds after\n"
+                                       "the first fix (GGA quality 0, RMC status V)",
+     [](CommandLine& c, const char* v) {
+         const char* colon = std::strchr(v, ':');
+         if (colon == nullptr) {
+             return false;
+         }
+         const std::string start(v, colon);
+         return Number(start.c_str(), kMaxOutageS, c.options.fixGapStart) &&
+                Number(colon + 1, kMaxOutageS, c.options.fixGap) && c.options.fixGap > 0;
+     }},
+    {nullptr, "diff-lost", 0, "SECONDS", "no differential fix from SECONDS after the\n"
+                                         "first fix on (GGA quality 1)",
+     [](CommandLine& c, const char* v) {
+         std::uint32_t seconds = 0;
+         if (!Number(v, kMaxOutageS, seconds)) {
+             return false;
+         }
+         c.options.diffLost = seconds;
+         return true;
+     }},
     {"Control", "exit-on-eof", 0, nullptr, "quit when standard input ends",
      [](CommandLine& c, const char*) { c.exitOnEof = true; return true; }},
     {nullptr, "verbose", 'v', nullptr, "print what is received and done",

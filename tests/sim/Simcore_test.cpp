@@ -4,6 +4,7 @@
 #include "proto/Crlfproto.h"
 #include "proto/Diagproto.h"
 #include "proto/Memoutils.h"
+#include "proto/Nmea.h"
 #include "sim/Simcore.h"
 #include "sim/Simnmea.h"
 
@@ -310,6 +311,36 @@ TEST(SimCore, NmeaSentencesFollowTheFlagsAndTheRate) {
     const int first = std::stoi(fast.texts[0].substr(14, 2));
     const int second = std::stoi(fast.texts[7].substr(14, 2));
     EXPECT_EQ((second - first + 100) % 100, 20);
+}
+
+// The outages, timed from the first fix: no fix in the third and fourth, the corrections
+// lost from the sixth on. Every sentence of a fix without one says so, and the decoder
+// takes them all.
+TEST(SimCore, FixGapAndLostCorrectionsFromTheFirstFix) {
+    SimOptions o;
+    o.nmeaFlags = kNmeaGGA | kNmeaGSA | kNmeaRMC;
+    o.fixGapStart = 2;
+    o.fixGap = 2;
+    o.diffLost = 5;
+    Rig rig(o);
+    rig.Run(7000ms);
+    ASSERT_GE(rig.texts.size(), 21u);
+    NmeaDecoder d;
+    std::string qualities, modes, valid;
+    for (std::size_t i = 0; i < 21; ++i) {
+        const std::string& t = rig.texts[i];
+        const NmeaResult r = d.Decode(reinterpret_cast<const std::uint8_t*>(t.data()), t.size());
+        ASSERT_EQ(r.outcome, NmeaOutcome::Used) << t;
+        if (r.type == NmeaType::GGA)
+            qualities += std::to_string(d.State().quality.value_or(-1));
+        if (r.type == NmeaType::GSA)
+            modes += std::to_string(d.State().fixMode.value_or(-1));
+        if (r.type == NmeaType::RMC)
+            valid += r.validPosition ? "A" : "V";
+    }
+    EXPECT_EQ(qualities, "2200211");
+    EXPECT_EQ(modes, "3311333");
+    EXPECT_EQ(valid, "AAVVAAA");
 }
 
 TEST(SimCore, BinaryOutputsFollowTheirFlags) {
