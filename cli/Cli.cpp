@@ -80,7 +80,9 @@ const std::vector<CommandInfo> kCommands = {
        "and end with \"Done\" and the new software version; exit 1 on \"Failed GPS Engine "
        "download\""}},
      "FILE", RunLoad, true, true},
-    {"monitor", "[--log FILE] [--duration SECONDS] [--serve [HOST:]PORT [--serve-raw]]",
+    {"monitor",
+     "[--log FILE] [--raw FILE] [--gpx OUT] [--csv OUT] [--duration SECONDS] "
+     "[--serve [HOST:]PORT [--serve-raw]]",
      "show and log what the receiver sends, and share it",
      "Shows what the receiver sends as the main window's monitor does: each of its NMEA "
      "sentences ($GP...) as \"HH:MM:SS: \" and the sentence, a byte that is not printable "
@@ -90,12 +92,64 @@ const std::vector<CommandInfo> kCommands = {
      "device goes away or standard output can no longer be written. With --serve, other "
      "programs (gpsd, a navigation program) can connect to [HOST:]PORT (loopback unless a "
      "host is given) and receive the receiver's sentences as they arrive; a client that "
-     "stops reading is dropped, and what clients send is ignored.",
+     "stops reading is dropped, and what clients send is ignored. With --raw every byte "
+     "received is recorded as it arrives, frames included, for 'replay'; a write that "
+     "fails stops the recording with a message, not the monitor, and the exit status is "
+     "then 1. With --gpx and --csv the fixes are written at the end as a GPX 1.1 track and "
+     "as a CSV table (a header row, then one row per fix, UTC times in ISO 8601, degrees "
+     "to 8 places); a file that cannot be written makes the exit status 1.",
      {{"--log", "FILE", "write the sentences to FILE (created, or emptied when it exists)"},
+      {"--raw", "FILE", "record every byte received to FILE (created, or emptied)"},
+      {"--gpx", "OUT", "at the end, write the fixes to OUT as a GPX track"},
+      {"--csv", "OUT", "at the end, write the fixes to OUT as CSV"},
       {"--duration", "SECONDS", "stop after this many seconds (a plain decimal)"},
       {"--serve", "[HOST:]PORT", "share the sentences with TCP clients on this address"},
       {"--serve-raw", nullptr, "with --serve: share every byte received, frames included"}},
      nullptr, RunMonitor},
+    {"replay", "[--speed N|max] [--log FILE] [--raw FILE] [--gpx OUT] [--csv OUT] [--quiet]",
+     "replay a recording as if the receiver sent it",
+     "Replays FILE through the receive path instead of a receiver, showing and logging it "
+     "as monitor does: a raw recording (monitor --raw), a sentence log (monitor --log) or "
+     "a capture as other tools write it (lines ended by LF alone are taken as lines). The "
+     "sentences come at the pace of their own UTC times (GGA, RMC, ZDA), a gap in the "
+     "recording taking at most 10 seconds, or --speed times faster, or as fast as "
+     "possible with --speed max. Exits 0 at the end of the file or on Ctrl-C; exits 1 when "
+     "FILE is not a recording (no sentence and no frame in its first 64 KiB) or cannot be "
+     "read, or when an output file cannot be written.",
+     {{"--speed", "N|max",
+       "how many times faster than recorded (a plain decimal up to 1000; default 1), or "
+       "max for as fast as possible"},
+      {"--log", "FILE", "write the sentences to FILE (created, or emptied when it exists)"},
+      {"--raw", "FILE", "record every byte replayed to FILE (created, or emptied)"},
+      {"--gpx", "OUT", "at the end, write the fixes to OUT as a GPX track"},
+      {"--csv", "OUT", "at the end, write the fixes to OUT as CSV"},
+      {"--quiet", nullptr, "show nothing on standard output"}},
+     "FILE", RunReplayCommand, false},
+    {"report",
+     "[--json] [--max-cep95 METRES] [--min-availability PERCENT] [--require-differential] "
+     "[--duration SECONDS]",
+     "report how precise the fixes were, and pass or fail an installation",
+     "Reports how precise the receiver's fixes were: those of the recording FILE, replayed "
+     "as fast as possible, or without FILE those the receiver sends for --duration seconds "
+     "(or until Ctrl-C). Prints the number of epochs and valid fixes and their time span; "
+     "the mean position; CEP50, CEP95 and 2DRMS; sigma east, north and up; the vertical "
+     "95 %; availability (valid fixes of all epochs) and the longest gap without a fix; the "
+     "share of time in each fix quality and mode; mean and maximum HDOP and satellites "
+     "used. An epoch is the sentences of one UTC time; distances are from the mean "
+     "position on the plane touching the WGS-84 ellipsoid there; CEP by nearest rank of "
+     "the horizontal distances, 2DRMS = 2 sqrt(sigmaE^2 + sigmaN^2) (the manual page "
+     "defines each figure). With criteria it is an installation check: each criterion "
+     "that does not hold is listed on standard error and the exit status is 1; 0 when all "
+     "hold. No epoch at all, a file that cannot be read or a device that goes away also "
+     "exit 1.",
+     {{"--json", nullptr, "print one JSON object instead of text"},
+      {"--max-cep95", "METRES", "fail when CEP95 is over METRES (a plain decimal)"},
+      {"--min-availability", "PERCENT", "fail when fewer than PERCENT of the epochs have a "
+                                        "valid fix"},
+      {"--require-differential", nullptr, "fail unless every valid fix is differential"},
+      {"--duration", "SECONDS",
+       "without FILE: read the receiver this many seconds (a plain decimal)"}},
+     "FILE", RunReport, true, false, true},
 };
 
 // The common options that only a command talking to a receiver takes.
@@ -187,7 +241,8 @@ void PrintCommandHelp(std::ostream& out, const CommandInfo& c) {
         usage += std::string(" ") + c.synopsis;
     }
     if (c.operand != nullptr) {
-        usage += std::string(" ") + c.operand;
+        usage += c.operandOptional ? std::string(" [") + c.operand + "]"
+                                   : std::string(" ") + c.operand;
     }
     Wrap(out, usage, 0, 8);
     Wrap(out, c.help, 0, 0);
@@ -346,7 +401,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (!command->usesPort && !portOption.empty()) {
         return inv.Usage("option '" + portOption + "' is not taken by " + command->name);
     }
-    if (command->operand != nullptr && !haveOperand) {
+    if (command->operand != nullptr && !haveOperand && !command->operandOptional) {
         return inv.Usage(std::string(command->name) + " needs " + command->operand);
     }
     int status = command->run(inv);

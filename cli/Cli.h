@@ -54,6 +54,8 @@ struct CommandInfo {
     // must not stop half-way for a closed pipe); for every other command a failed
     // write to standard output is a failure.
     bool outputOptional = false;
+    // Whether it also runs without its operand (report: FILE, or the receiver itself).
+    bool operandOptional = false;
 };
 
 // A parsed command line.
@@ -92,4 +94,6 @@ int RunFind(Invocation& inv);
 int RunInfo(Invocation& inv);
 int RunSet(Invocation& inv);
 int RunMonitor(Invocation& inv);
+int RunReplayCommand(Invocation& inv);
+int RunReport(Invocation& inv);
 int RunLoad(Invocation& inv);

@@ -1,35 +1,142 @@
 // kestrane-cli monitor: the main window's receive monitor and log on standard output.
+// kestrane-cli replay: the same for a recording, which stands where the receiver would.
+// Both can record every byte received, and export the fixes as a GPX track and a CSV
+// table when they end.
 
 #include "cli/Cli.h"
 #include "cli/Interrupt.h"
 
 #include "proto/Sentencetext.h"
 #include "base/Timeutils.h"
+#include "proto/Epochs.h"
 #include "proto/Memoutils.h"
+#include "proto/Nmea.h"
 #include "proto/Port.h"
+#include "proto/Rawrecord.h"
+#include "proto/Replay.h"
 #include "proto/Streamshare.h"
+#include "proto/Trackfiles.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <memory>
 
 namespace {
 
 // Longest --duration taken: a day. Without it the monitor runs until stopped.
 constexpr double kMaxDurationSeconds = 24.0 * 3600.0;
 constexpr std::chrono::hours kForever{24 * 365 * 100};
+// Fastest --speed taken short of max.
+constexpr double kMaxReplaySpeed = 1000.0;
+
+// The fixes the sentences tell, for --gpx and --csv: decoded as the status window
+// decodes them, epoch by epoch, and written to the files named when the command ends.
+class TrackExport {
+public:
+    // Takes --gpx and --csv; false after a usage error has been reported.
+    bool Parse(Invocation& inv, int& status) {
+        for (auto [option, name] : {std::pair{"--gpx", &gpxName_}, std::pair{"--csv", &csvName_}}) {
+            if (inv.Has(option)) {
+                *name = inv.Value(option);
+                if (name->empty()) {
+                    status = inv.Usage(std::string("bad value '' for ") + option + ": a file name");
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+    bool Wanted() const { return !gpxName_.empty() || !csvName_.empty(); }
+
+    // Creates the files (or empties them), so one that cannot be written is found before
+    // anything is received. False after a message on err.
+    bool Create(std::ostream& err) {
+        return Create(gpxName_, gpx_, "GPX", err) && Create(csvName_, csv_, "CSV", err);
+    }
+
+    void Add(std::string_view sentence) {
+        if (!Wanted()) {
+            return;
+        }
+        const NmeaResult result = decoder_.Decode(
+            reinterpret_cast<const std::uint8_t*>(sentence.data()), sentence.size());
+        epochs_.Add(result, decoder_.State());
+    }
+
+    // Writes the fixes to the files. False after a message on err for each that failed.
+    bool Write(std::ostream& err) {
+        epochs_.Finish();
+        bool ok = true;
+        if (gpx_.is_open()) {
+            const bool written = WriteGpx(gpx_, epochs_.Epochs(), "kestrane-cli");
+            ok = Finish(gpx_, written, gpxName_, "GPX", err) && ok;
+        }
+        if (csv_.is_open()) {
+            ok = Finish(csv_, WriteCsv(csv_, epochs_.Epochs()), csvName_, "CSV", err) && ok;
+        }
+        return ok;
+    }
+
+private:
+    static bool Create(const std::string& name, std::ofstream& file, const char* kind,
+                       std::ostream& err) {
+        if (name.empty()) {
+            return true;
+        }
+        errno = 0;
+        file.open(name, std::ios::binary | std::ios::trunc);
+        if (!file.is_open()) {
+            err << "Error opening " << kind << " file " << name << ": "
+                << std::strerror(errno != 0 ? errno : EIO) << std::endl;
+            return false;
+        }
+        return true;
+    }
+
+    static bool Finish(std::ofstream& file, bool written, const std::string& name, const char* kind,
+                       std::ostream& err) {
+        errno = 0;
+        if (written) {
+            file.flush();
+        }
+        const bool flushed = written && file.good();
+        file.close();
+        if (flushed && !file.fail()) {
+            return true;
+        }
+        err << "Error writing " << kind << " file " << name << ": "
+            << std::strerror(errno != 0 ? errno : EIO) << std::endl;
+        return false;
+    }
+
+    std::string gpxName_;
+    std::string csvName_;
+    std::ofstream gpx_;
+    std::ofstream csv_;
+    NmeaDecoder decoder_;
+    EpochCollector epochs_;
+};
 
 // Shows every message as the memo does and logs every sentence as the window's log does,
-// while counting the traffic as the window counts it.
+// while counting the traffic as the window counts it; and hands the bytes and sentences
+// to whatever else takes them (the shared stream, the raw recording, the track export).
 class MonitorSink : public Traffic {
 public:
-    MonitorSink(std::ostream& out, std::FILE* log, StreamShare& share)
-        : out_(out), log_(log), share_(share) {}
+    MonitorSink(std::ostream& out, std::FILE* log, StreamShare* share, RawRecorder* raw,
+                TrackExport* track, bool show = true)
+        : out_(out), log_(log), share_(share), raw_(raw), track_(track), show_(show) {}
 
     void BytesReceived(const std::uint8_t* data, std::size_t length) override {
-        share_.BytesReceived(data, length);
+        if (share_ != nullptr) {
+            share_->BytesReceived(data, length);
+        }
+        if (raw_ != nullptr) {
+            raw_->Write(data, length);
+        }
     }
 
     void FrameReceived(const std::uint8_t* frame, std::size_t length) override {
@@ -42,7 +149,12 @@ public:
             return;
         }
         Show(SentenceDisplayText(sentence));
-        share_.SentenceReceived(sentence);
+        if (share_ != nullptr) {
+            share_->SentenceReceived(sentence);
+        }
+        if (track_ != nullptr) {
+            track_->Add(sentence);
+        }
         if (log_ != nullptr && logError_ == 0) {
             errno = 0;
             if (!WriteSentenceLog(log_, sentence)) {
@@ -55,11 +167,18 @@ public:
     int LogError() const { return logError_; }
 
 private:
-    void Show(const std::string& text) { out_ << TimeOfDayText() << ": " << text << "\n"; }
+    void Show(const std::string& text) {
+        if (show_) {
+            out_ << TimeOfDayText() << ": " << text << "\n";
+        }
+    }
 
     std::ostream& out_;
     std::FILE* log_;
-    StreamShare& share_;
+    StreamShare* share_;
+    RawRecorder* raw_;
+    TrackExport* track_;
+    bool show_;
     int logError_ = 0;
 };
 
@@ -72,6 +191,97 @@ bool ParseDuration(const std::string& text, std::chrono::milliseconds& duration)
     return true;
 }
 
+// What monitor and replay write besides standard output: the sentence log (--log), the
+// raw recording (--raw) and the track files (--gpx, --csv).
+class Outputs {
+public:
+    ~Outputs() {
+        if (log != nullptr) {
+            std::fclose(log);
+        }
+    }
+
+    // Takes the options; false, with status set, after a usage error.
+    bool Parse(Invocation& inv, int& status) {
+        for (auto [option, name] : {std::pair{"--log", &logName_}, std::pair{"--raw", &rawName_}}) {
+            if (inv.Has(option)) {
+                *name = inv.Value(option);
+                if (name->empty()) {
+                    status = inv.Usage(std::string("bad value '' for ") + option + ": a file name");
+                    return false;
+                }
+            }
+        }
+        return track.Parse(inv, status);
+    }
+
+    // Creates the files: each is created, or emptied when it exists, as the window's
+    // Logging does. False after a message on err.
+    bool Create(std::ostream& err) {
+        if (!logName_.empty()) {
+            errno = 0;
+            log = std::fopen(logName_.c_str(), "wb");
+            if (log == nullptr) {
+                err << "Error opening log file " << logName_ << ": " << std::strerror(errno)
+                    << std::endl;
+                return false;
+            }
+        }
+        std::string error;
+        if (!rawName_.empty() && !raw.Start(rawName_, error)) {
+            err << error << std::endl;
+            return false;
+        }
+        return track.Create(err);
+    }
+
+    // After every tick: a raw recording that has just failed is reported, once.
+    void AfterTick(std::ostream& err) {
+        std::string message;
+        if (raw.TakeFailure(message)) {
+            err << message << std::endl;
+            rawFailed_ = true;
+        }
+    }
+
+    // Closes everything and writes the track files; the status the command ends with.
+    int Close(MonitorSink& sink, std::ostream& err, int status) {
+        if (sink.LogError() != 0) {
+            err << "Error writing log file " << logName_ << ": " << std::strerror(sink.LogError())
+                << std::endl;
+            status = kExitFailed;
+        }
+        raw.Stop();
+        AfterTick(err);
+        if (rawFailed_) {
+            status = kExitFailed;
+        }
+        if (!track.Write(err)) {
+            status = kExitFailed;
+        }
+        if (log != nullptr) {
+            errno = 0;
+            const int closed = std::fclose(log);
+            log = nullptr;
+            if (closed != 0 && status == kExitOk) {
+                err << "Error closing log file " << logName_ << ": " << std::strerror(errno)
+                    << std::endl;
+                status = kExitFailed;
+            }
+        }
+        return status;
+    }
+
+    std::FILE* log = nullptr;
+    RawRecorder raw;
+    TrackExport track;
+
+private:
+    std::string logName_;
+    std::string rawName_;
+    bool rawFailed_ = false;
+};
+
 } // namespace
 
 int RunMonitor(Invocation& inv) {
@@ -81,12 +291,10 @@ int RunMonitor(Invocation& inv) {
                          "' for --duration: a number of seconds greater than 0, written as a "
                          "plain decimal");
     }
-    std::string logName;
-    if (inv.Has("--log")) {
-        logName = inv.Value("--log");
-        if (logName.empty()) {
-            return inv.Usage("bad value '' for --log: a file name");
-        }
+    Outputs outputs;
+    int status = kExitOk;
+    if (!outputs.Parse(inv, status)) {
+        return status;
     }
 
     // The stream shared with other programs, on loopback unless a host is given.
@@ -110,20 +318,11 @@ int RunMonitor(Invocation& inv) {
         return inv.Usage("--serve-raw goes with --serve");
     }
 
-    // As the window's Logging: the file is created, or emptied when it exists.
-    std::FILE* log = nullptr;
-    if (!logName.empty()) {
-        errno = 0;
-        log = std::fopen(logName.c_str(), "wb");
-        if (log == nullptr) {
-            inv.err << "Error opening log file " << logName << ": " << std::strerror(errno)
-                    << std::endl;
-            return kExitFailed;
-        }
+    if (!outputs.Create(inv.err)) {
+        return kExitFailed;
     }
 
-    MonitorSink sink(inv.out, log, share);
-    int status = kExitOk;
+    MonitorSink sink(inv.out, outputs.log, &share, &outputs.raw, &outputs.track);
     if (!OpenConnection(inv.port, sink, inv.err)) {
         status = kExitFailed;
     } else {
@@ -142,24 +341,65 @@ int RunMonitor(Invocation& inv) {
             true, [&] {
                 inv.out.flush();
                 share.Service();
+                outputs.AfterTick(inv.err);
             });
         inv.out.flush();
         if (!inv.out) {
             status = kExitFailed;
-        } else if (sink.LogError() != 0) {
-            inv.err << "Error writing log file " << logName << ": "
-                    << std::strerror(sink.LogError()) << std::endl;
-            status = kExitFailed;
-        } else if (end == TickEnd::DeviceGone) {
+        } else if (end == TickEnd::DeviceGone && sink.LogError() == 0) {
             inv.err << "The device " << PortDeviceName << " went away." << std::endl;
             status = kExitFailed;
         }
     }
     CommPort.Close();
-    if (log != nullptr && std::fclose(log) != 0 && status == kExitOk) {
-        inv.err << "Error closing log file " << logName << ": " << std::strerror(errno)
-                << std::endl;
+    return outputs.Close(sink, inv.err, status);
+}
+
+int RunReplayCommand(Invocation& inv) {
+    double speed = 1.0;
+    if (inv.Has("--speed")) {
+        const std::string& text = inv.Value("--speed");
+        if (text == "max") {
+            speed = 0.0;
+        } else if (!ParsePlainDecimal(text, speed) || !(speed > 0) || speed > kMaxReplaySpeed) {
+            return inv.Usage("bad value '" + text +
+                             "' for --speed: max, or a plain decimal greater than 0 and at most "
+                             "1000 (1 is the recording's own pace)");
+        }
+    }
+    Outputs outputs;
+    int status = kExitOk;
+    if (!outputs.Parse(inv, status)) {
+        return status;
+    }
+    if (!OpenReplay(inv.operand, speed, inv.err)) {
+        return kExitFailed;
+    }
+    if (!outputs.Create(inv.err)) {
+        CommPort.Close();
+        return kExitFailed;
+    }
+
+    MonitorSink sink(inv.out, outputs.log, nullptr, &outputs.raw, &outputs.track,
+                     !inv.Has("--quiet"));
+    CatchInterrupt();
+    inv.err << "Replaying " << inv.operand << " at "
+            << (speed > 0 ? "speed " + (inv.Has("--speed") ? inv.Value("--speed") : "1")
+                          : std::string("full speed"))
+            << "; Ctrl-C ends." << std::endl;
+    const TickEnd end = RunReplay(
+        sink, [&] { return Interrupted() || sink.LogError() != 0 || !inv.out; },
+        [&] {
+            inv.out.flush();
+            outputs.AfterTick(inv.err);
+        });
+    inv.out.flush();
+    if (!inv.out) {
+        status = kExitFailed;
+    } else if (end == TickEnd::DeviceGone) {
+        inv.err << CommPort.errorText() << std::endl;
         status = kExitFailed;
     }
-    return status;
+    CommPort.Close();
+    return outputs.Close(sink, inv.err, status);
 }

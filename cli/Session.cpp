@@ -1,11 +1,14 @@
 #include "cli/Session.h"
 
 #include "base/Clock.h"
+#include "cli/Interrupt.h"
 #include "connect/Opennote.h"
 #include "connect/Portsearch.h"
 #include "proto/Port.h"
+#include "proto/Replay.h"
 
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 void Traffic::FrameReceived(const std::uint8_t* frame, std::size_t length) {
@@ -228,4 +231,61 @@ bool ReadReports(Traffic& traffic, std::ostream& err) {
     err << " from the receiver on " << PortDeviceName << " at " << PortBaudRate << " baud."
         << std::endl;
     return false;
+}
+
+namespace {
+
+// At most this much of a recording goes through in one tick: at speed 1 a tick needs
+// a few hundred bytes, and as fast as possible this is one block between looks at
+// done() and Ctrl-C.
+constexpr std::size_t kReplayBlockBytes = 64 * 1024;
+
+} // namespace
+
+bool OpenReplay(const std::string& file, double speed, std::ostream& err) {
+    std::string error;
+    std::unique_ptr<ReplayFile> replay = ReplayFile::Open(file, SystemClock(), error);
+    if (!replay) {
+        err << error << std::endl;
+        return false;
+    }
+    replay->SetSpeed(speed);
+    CommPort.Close();
+    if (!CommPort.OpenSource(std::move(replay), file.c_str())) {
+        err << "Cannot replay " << file << "." << std::endl;
+        return false;
+    }
+    CommPort.SetBlocking(false);
+    // The recording starts clean, not inside whatever a port before it left half-way.
+    DiagFramer.Reset();
+    LineFramer.Reset();
+    PortDeviceName = file;
+    return true;
+}
+
+TickEnd RunReplay(Traffic& traffic, const std::function<bool()>& done,
+                  const std::function<void()>& afterTick) {
+    const auto* replay = dynamic_cast<const ReplayFile*>(CommPort.Source());
+    if (replay == nullptr) {
+        return TickEnd::DeviceGone;
+    }
+    const bool fast = replay->Speed() <= 0;
+    auto next = std::chrono::steady_clock::now();
+    for (;;) {
+        const PollResult result =
+            PollPortMany(CommPort, DiagFramer, LineFramer, RxBuffer, traffic, kReplayBlockBytes);
+        if (afterTick) {
+            afterTick();
+        }
+        if (result != PollResult::Polled) {
+            return TickEnd::DeviceGone; // the file could not be read; the port is closed
+        }
+        if (done() || Interrupted() || replay->Finished()) {
+            return TickEnd::Done;
+        }
+        if (!fast) {
+            next += kTick;
+            std::this_thread::sleep_until(next);
+        }
+    }
 }
