@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/Clock.h"
 #include "ui/Memoutils.h"
 #include "proto/Sentencetext.h"
 #include "connect/Portform.h"
@@ -34,6 +35,9 @@ namespace {
 constexpr int kPollIntervalMs = 100;
 constexpr int kPortPanelWidth = 200;
 constexpr int kLoggingPanelWidth = 50;
+// Most bytes of a replay one tick takes: 40 MB a second when it runs as fast as it can,
+// with the window still answering between ticks.
+constexpr std::size_t kReplayTickBytes = 4 * 1024 * 1024;
 // A received sentence as the memo shows it (app/Sentencetext.h).
 QString DisplayText(std::string_view sentence) {
     return QString::fromStdString(SentenceDisplayText(sentence));
@@ -49,7 +53,8 @@ QString SystemErrorText(int err) {
 
 } // namespace
 
-TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), ui(new Ui::TFormMain) {
+TFormMain::TFormMain(QWidget* parent)
+    : QMainWindow(parent), ui(new Ui::TFormMain), clock(&SystemClock()) {
     ui->setupUi(this);
     // The design font: 11 pixels high, a line pitch of 13.
     QFont f = font();
@@ -66,6 +71,10 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), ui(new Ui::TFormMai
     panel2 = new QLabel(this);
     ui->StatusBar->addPermanentWidget(panel2);
     panel2->hide();
+    // Only while received bytes are recorded: to which file.
+    panel3 = new QLabel(this);
+    ui->StatusBar->addPermanentWidget(panel3);
+    panel3->hide();
 
     Timer = new QTimer(this);
     Timer->setObjectName("Timer");
@@ -95,6 +104,16 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), ui(new Ui::TFormMai
     connect(Timer, &QTimer::timeout, this, &TFormMain::TimerTimer);
     connect(ui->MenuFileLogging, &QAction::triggered, this, &TFormMain::MenuFileLoggingClick);
     connect(ui->MenuFileExit, &QAction::triggered, this, &TFormMain::MenuFileExitClick);
+    connect(ui->MenuFileRecordRaw, &QAction::triggered, this, &TFormMain::MenuFileRecordRawClick);
+    connect(ui->MenuFileReplay, &QAction::triggered, this, &TFormMain::MenuFileReplayClick);
+    connect(ui->MenuFileReplayPause, &QAction::triggered, this,
+            &TFormMain::MenuFileReplayPauseClick);
+    connect(ui->MenuFileReplayStop, &QAction::triggered, this, &TFormMain::MenuFileReplayStopClick);
+    connect(ui->MenuFileSpeed1, &QAction::triggered, this, &TFormMain::MenuFileSpeed1Click);
+    connect(ui->MenuFileSpeed2, &QAction::triggered, this, &TFormMain::MenuFileSpeed2Click);
+    connect(ui->MenuFileSpeed10, &QAction::triggered, this, &TFormMain::MenuFileSpeed10Click);
+    connect(ui->MenuFileSpeedMax, &QAction::triggered, this, &TFormMain::MenuFileSpeedMaxClick);
+    ShowReplayControls();
     connect(ui->MenuPortConfigure, &QAction::triggered, this, &TFormMain::MenuPortConfigureClick);
     connect(ui->MenuPortClose, &QAction::triggered, this, &TFormMain::MenuPortCloseClick);
     connect(ui->MenuPortShare, &QAction::triggered, this, &TFormMain::MenuPortShareClick);
@@ -132,6 +151,16 @@ void TFormMain::SetPolling(bool running) {
 void TFormMain::UpdatePortPanel() {
     if (FormPort != nullptr)
         FormPort->BaudRate = static_cast<std::uint32_t>(PortBaudRate);
+    if (replay != nullptr && CommPort.Source() == replay) {
+        const std::uint64_t size = replay->Size();
+        const int percent =
+            size == 0 ? 100 : static_cast<int>(replay->Position() * 100 / size);
+        panel0->setText("Replay: " + ShortName(replayFileName) + " " + QString::number(percent) +
+                        " %" + (replay->Paused() ? " (paused)" : ""));
+        panel0->setToolTip(replayFileName);
+        return;
+    }
+    panel0->setToolTip(QString());
     // A network port whose rate is its server's says so: the rate shown is only what the
     // program assumes.
     panel0->setText(QString::fromStdString(PortDeviceName) + " : " + QString::number(PortBaudRate) +
@@ -161,8 +190,11 @@ QString TFormMain::PanelText(int index) const {
 
 void TFormMain::AddMemoLine(const QString& text) {
     // Within a tick the lines are collected and shown together at its end, so the
-    // memo is laid out and repainted once per tick however many lines arrived.
+    // memo is laid out and repainted once per tick however many lines arrived; of a
+    // tick's lines only those the memo keeps are kept (a fast replay brings thousands).
     pendingLines.append(TimedText(text));
+    if (memoLineLimit > 0 && pendingLines.size() > memoLineLimit)
+        pendingLines.removeFirst();
     if (!receiving)
         FlushMemoLines();
 }
@@ -179,10 +211,15 @@ void TFormMain::TimerTimer() {
     // those must not read over the block that the outer tick is still working through.
     if (!receiving && CommPort.IsOpen()) {
         receiving = true;
-        PollPort(CommPort, DiagFramer, LineFramer, RxBuffer, *this);
+        if (replay != nullptr && CommPort.Source() == replay)
+            PollPortMany(CommPort, DiagFramer, LineFramer, RxBuffer, *this, kReplayTickBytes);
+        else
+            PollPort(CommPort, DiagFramer, LineFramer, RxBuffer, *this);
         FlushMemoLines();
         receiving = false;
     }
+    if (replay != nullptr)
+        CheckReplay();
     if (share.Running()) {
         share.Service();
         UpdateSharePanel();
@@ -201,6 +238,14 @@ void TFormMain::LineReceived(const std::uint8_t* line, std::size_t length) {
 
 void TFormMain::BytesReceived(const std::uint8_t* data, std::size_t length) {
     share.BytesReceived(data, length);
+    if (!recorder.Recording())
+        return;
+    recorder.Write(data, length);
+    std::string failure;
+    if (recorder.TakeFailure(failure)) {
+        PostNote(QString::fromLocal8Bit(failure.c_str()));
+        UpdateRecordPanel();
+    }
 }
 
 void TFormMain::PortHungUp() {
@@ -392,6 +437,10 @@ void TFormMain::StopSharing() {
 void TFormMain::UpdateSharePanel() {
     if (!share.Running()) {
         panel2->hide();
+    // Only while received bytes are recorded: to which file.
+    panel3 = new QLabel(this);
+    ui->StatusBar->addPermanentWidget(panel3);
+    panel3->hide();
         return;
     }
     const QString text = "Sharing on " + QString::fromStdString(share.Address()) + " (" +
@@ -430,4 +479,184 @@ void TFormMain::MenuHelpContentsClick() {
 void TFormMain::MenuHelpAboutClick() {
     if (FormAbout != nullptr)
         FormAbout->ShowOver(OuterRect(*this));
+}
+
+// ---------------------------------------------------------------------------------------
+// Raw recording
+
+bool TFormMain::StartRecording(const QString& path) {
+    StopRecording();
+    if (path.isEmpty())
+        return false;
+    std::string error;
+#ifdef _WIN32
+    const std::string name = path.toStdString();
+#else
+    const std::string name = QFile::encodeName(path).toStdString();
+#endif
+    if (!recorder.Start(name, error)) {
+        PostNote("Error opening raw recording " + ShortName(path) + "\n" +
+                 QString::fromStdString(error));
+        return false;
+    }
+    recordFileName = path;
+    ui->MenuFileRecordRaw->setText(QStringLiteral("Stop &Raw Recording"));
+    UpdateRecordPanel();
+    return true;
+}
+
+void TFormMain::StopRecording() {
+    if (recorder.Recording())
+        recorder.Stop();
+    std::string failure;
+    if (recorder.TakeFailure(failure)) // the file could not be closed whole
+        PostNote(QString::fromLocal8Bit(failure.c_str()));
+    UpdateRecordPanel();
+}
+
+void TFormMain::UpdateRecordPanel() {
+    if (!recorder.Recording()) {
+        ui->MenuFileRecordRaw->setText(QStringLiteral("Record &Raw Data..."));
+        panel3->hide();
+        return;
+    }
+    panel3->setText("Recording: \" " + ShortName(recordFileName) + " \"");
+    panel3->show();
+}
+
+void TFormMain::MenuFileRecordRawClick() {
+    if (recorder.Recording()) {
+        StopRecording();
+        return;
+    }
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Record Raw Data"));
+    if (!path.isEmpty())
+        StartRecording(path);
+}
+
+// ---------------------------------------------------------------------------------------
+// Replay
+
+bool TFormMain::StartReplay(const QString& path) {
+    if (path.isEmpty())
+        return false;
+    if ((FormLoadSetup != nullptr && FormLoadSetup->LoadRunning()) ||
+        (FormPort != nullptr && FormPort->Searching())) {
+        PostNote(QStringLiteral("The port is busy: a replay can start once the search or the "
+                                "load has ended."));
+        return false;
+    }
+    std::string error;
+#ifdef _WIN32
+    const std::string name = path.toStdString();
+#else
+    const std::string name = QFile::encodeName(path).toStdString();
+#endif
+    std::unique_ptr<ReplayFile> file = ReplayFile::Open(name, *clock, error);
+    if (!file) {
+        PostNote(QString::fromStdString(error));
+        return false;
+    }
+    file->SetSpeed(replaySpeed);
+    ReplayFile* opened = file.get();
+    CommPort.Close(); // the receiver's port, or the replay before this one
+    replay = nullptr;
+    if (!CommPort.OpenSource(std::move(file), name.c_str())) {
+        PostNote("Cannot replay " + ShortName(path) + "\n" +
+                 QString::fromLocal8Bit(CommPort.errorText()));
+        ShowReplayControls();
+        NotifyPortChanged();
+        return false;
+    }
+    replay = opened;
+    replayFileName = path;
+    ShowReplayControls();
+    NotifyPortChanged();
+    return true;
+}
+
+void TFormMain::StopReplay() {
+    if (replay == nullptr)
+        return;
+    if (CommPort.Source() == replay)
+        CommPort.Close();
+    replay = nullptr;
+    ShowReplayControls();
+    NotifyPortChanged();
+}
+
+void TFormMain::CheckReplay() {
+    // The port taken over (Open Port, Port > Close) or the file unreadable: the replay
+    // is over. Its end: every byte through the receive step.
+    if (CommPort.Source() != replay || replay->Finished()) {
+        StopReplay();
+        return;
+    }
+    UpdatePortPanel();
+}
+
+void TFormMain::SetReplaySpeed(double speed) {
+    replaySpeed = speed;
+    if (replay != nullptr)
+        replay->SetSpeed(speed);
+    ShowReplayControls();
+}
+
+void TFormMain::SetReplayPaused(bool paused) {
+    if (replay == nullptr)
+        return;
+    replay->SetPaused(paused);
+    ShowReplayControls();
+    UpdatePortPanel();
+}
+
+void TFormMain::ShowReplayControls() {
+    const bool on = replay != nullptr;
+    ui->MenuFileReplayPause->setEnabled(on);
+    ui->MenuFileReplayStop->setEnabled(on);
+    ui->MenuFileReplayPause->setText(on && replay->Paused() ? QStringLiteral("Res&ume Replay")
+                                                            : QStringLiteral("Pa&use Replay"));
+    ui->MenuFileSpeed1->setChecked(replaySpeed == 1.0);
+    ui->MenuFileSpeed2->setChecked(replaySpeed == 2.0);
+    ui->MenuFileSpeed10->setChecked(replaySpeed == 10.0);
+    ui->MenuFileSpeedMax->setChecked(replaySpeed == 0.0);
+    // Nothing talks to the receiver while a recording stands in for it.
+    ui->MenuLoad->setEnabled(!on);
+    if (on && FormLoadSetup != nullptr && !FormLoadSetup->LoadRunning())
+        FormLoadSetup->hide();
+    if (FormRcvrPort != nullptr)
+        FormRcvrPort->SetApplyAvailable(!on);
+}
+
+void TFormMain::MenuFileReplayClick() {
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Replay a recording"), QString(),
+        QStringLiteral("Recordings and logs (*.raw *.log *.nmea *.txt);;All files (*)"));
+    if (!path.isEmpty())
+        StartReplay(path);
+}
+
+void TFormMain::MenuFileReplayPauseClick() {
+    if (replay != nullptr)
+        SetReplayPaused(!replay->Paused());
+}
+
+void TFormMain::MenuFileReplayStopClick() {
+    StopReplay();
+}
+
+void TFormMain::MenuFileSpeed1Click() {
+    SetReplaySpeed(1.0);
+}
+
+void TFormMain::MenuFileSpeed2Click() {
+    SetReplaySpeed(2.0);
+}
+
+void TFormMain::MenuFileSpeed10Click() {
+    SetReplaySpeed(10.0);
+}
+
+void TFormMain::MenuFileSpeedMaxClick() {
+    SetReplaySpeed(0.0);
 }

@@ -17,6 +17,15 @@
 // CR LF and flushed at once. A log file that cannot be opened, written or flushed is
 // reported in a note and logging is switched off, so the panel never claims logging
 // while nothing reaches the disk.
+//
+// Beside the log, File offers a raw recording (every byte the port delivers, frames
+// included, flushed as written; a failed write ends the recording with a note, never the
+// reception) and the replay of a recording. A replay stands where the port would: the
+// port is closed, the file goes through the same receive step (several blocks a tick
+// when it runs faster than the receiver would), panel 0 says "Replay: FILE" and how far
+// it is, and what would talk to the receiver (Receiver Setup's Apply, Load Software) is
+// not available until it ends. The memo shows at most its lines per tick however fast
+// the replay runs.
 
 // app/ is the top of the program: only the program itself and what tests or measures it
 // as a whole may see it (the build gives them KESTRANE_APP_VISIBLE).
@@ -34,10 +43,13 @@
 #include <string_view>
 
 #include "proto/Pollport.h"
+#include "proto/Rawrecord.h"
+#include "proto/Replay.h"
 #include "proto/Streamshare.h"
 #include "proto/Traffic.h"
 #include "ui/Mainlink.h"
 
+class Clock;
 class QCloseEvent;
 class QLabel;
 class QShowEvent;
@@ -79,6 +91,25 @@ public:
     void StopSharing();
     const StreamShare& Share() const { return share; }
     bool LoggingOn() const { return loggingOn; }
+
+    // Records every received byte to path without asking (the menu item asks, then
+    // this); the file is created or emptied. False, with a note, when it cannot be.
+    bool StartRecording(const QString& path);
+    void StopRecording();
+    bool RecordingOn() const { return recorder.Recording(); }
+
+    // Replays the recording at path without asking (the menu item asks, then this): the
+    // port is closed and the file takes its place. False, with a note, when the file is
+    // not a recording or a search or a load holds the port.
+    bool StartReplay(const QString& path);
+    void StopReplay();
+    bool Replaying() const { return replay != nullptr; }
+    const ReplayFile* Replay() const { return replay; }
+    // 1 the recording's pace, 2, 10, or 0 as fast as possible; kept for the next replay.
+    void SetReplaySpeed(double speed);
+    void SetReplayPaused(bool paused);
+    // The clock a replay is paced by (tests give a FakeClock).
+    void SetClock(Clock& c) { clock = &c; }
     // Most lines the memo keeps, fixed when the window was built.
     int MemoLineLimit() const { return memoLineLimit; }
 
@@ -103,6 +134,14 @@ public:
     // Handlers.
     void TimerTimer();
     void MenuFileLoggingClick();
+    void MenuFileRecordRawClick();
+    void MenuFileReplayClick();
+    void MenuFileReplayPauseClick();
+    void MenuFileReplayStopClick();
+    void MenuFileSpeed1Click();
+    void MenuFileSpeed2Click();
+    void MenuFileSpeed10Click();
+    void MenuFileSpeedMaxClick();
     void MenuFileExitClick();
     void MenuPortConfigureClick();
     void MenuPortCloseClick();
@@ -139,6 +178,10 @@ private:
     void PortHungUp() override;
     void BytesReceived(const std::uint8_t* data, std::size_t length) override;
     void UpdateSharePanel();
+    void UpdateRecordPanel();
+    // Ends the replay state once its file is through or the port was taken from it.
+    void CheckReplay();
+    void ShowReplayControls();
 
     void StopLogging();
     void LoggingFailed(const QString& what, int err);
@@ -148,6 +191,13 @@ private:
     TrafficCount traffic;
     StreamShare share;
     QLabel* panel2 = nullptr; // the share, while there is one
+    QLabel* panel3 = nullptr; // the raw recording, while there is one
+    RawRecorder recorder;
+    QString recordFileName;
+    ReplayFile* replay = nullptr; // the port's source while a replay runs
+    QString replayFileName;
+    double replaySpeed = 1.0;
+    Clock* clock = nullptr;
     QLabel* panel0 = nullptr;
     QLabel* panel1 = nullptr;
     bool receiving = false;

@@ -265,6 +265,11 @@ bool TFormRcvrPort::ApplySettings() {
     return true;
 }
 
+void TFormRcvrPort::SetApplyAvailable(bool available) {
+    ui->ButtonApply->setEnabled(available);
+    ui->ButtonOK->setEnabled(available);
+}
+
 void TFormRcvrPort::ButtonOKClick() {
     // A refused frequency keeps the dialog open so the user can correct it.
     if (ApplySettings()) {

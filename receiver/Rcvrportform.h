@@ -44,6 +44,9 @@ public:
     void RequestSettings();
     // Sets the controls from the members.
     void ShowSettings();
+    // Whether Apply and OK can send the settings: not while a recording is replayed in
+    // the receiver's place.
+    void SetApplyAvailable(bool available);
 
 signals:
     // Every report frame of ids 4 and 1, passed on after this dialog has taken what it

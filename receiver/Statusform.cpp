@@ -1,16 +1,23 @@
 #include "receiver/Statusform.h"
 
 #include <QEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QHideEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fstream>
 
 #include "base/Clock.h"
 #include "base/Timeutils.h"
+#include "proto/Trackfiles.h"
 #include "ui/Scaleutils.h"
 #include "ui_Statusform.h"
 
@@ -136,6 +143,7 @@ TFormStatus::TFormStatus(QWidget* parent)
     connect(Timer, &QTimer::timeout, this, &TFormStatus::TimerTimer);
     connect(ui->ButtonClear, &QPushButton::clicked, this, &TFormStatus::ButtonClearClick);
     connect(ui->ButtonClose, &QPushButton::clicked, this, &TFormStatus::ButtonCloseClick);
+    connect(ui->ButtonExport, &QPushButton::clicked, this, &TFormStatus::ButtonExportClick);
 }
 
 TFormStatus::~TFormStatus() = default;
@@ -157,7 +165,9 @@ void TFormStatus::SetClock(Clock& c) {
 }
 
 void TFormStatus::AddSentence(const std::uint8_t* line, std::size_t length) {
-    status.AddSentence(line, length, clock->Seconds());
+    const NmeaResult r = status.AddSentence(line, length, clock->Seconds());
+    if (r.outcome == NmeaOutcome::Used)
+        track.Add(r, status.State());
     dirty = true;
 }
 
@@ -249,16 +259,62 @@ void TFormStatus::ShowValues() {
     ui->LabelSigmaEast->setText(kSigma + QStringLiteral(" east: ") + stat(stats.sigmaEast));
     ui->LabelSigmaNorth->setText(kSigma + QStringLiteral(" north: ") + stat(stats.sigmaNorth));
     ui->LabelFixCount->setText(QStringLiteral("Fixes: %1").arg(stats.count));
+    ui->Label2drms->setText(QStringLiteral("2DRMS: ") + stat(stats.drms2));
+    const std::optional<double> available = status.Availability();
+    ui->LabelAvailability->setText(
+        QStringLiteral("Availability: ") +
+        (available ? Fixed(*available, 1) + QStringLiteral(" %") : kUnknown));
 }
 
 void TFormStatus::ButtonClearClick() {
     status.ClearHistory();
+    track.Clear();
     dirty = true;
     TimerTimer();
 }
 
 void TFormStatus::ButtonCloseClick() {
     hide();
+}
+
+void TFormStatus::ButtonExportClick() {
+    QString filter;
+    QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Export the fixes"), QString(),
+        QStringLiteral("GPX track (*.gpx);;CSV table (*.csv)"), &filter);
+    if (path.isEmpty())
+        return;
+    // A name without a suffix takes the one of the kind chosen.
+    if (!path.contains(QLatin1Char('.'), Qt::CaseSensitive) ||
+        path.lastIndexOf(QLatin1Char('.')) < path.lastIndexOf(QLatin1Char('/')))
+        path += filter.contains(QStringLiteral("csv")) ? QStringLiteral(".csv")
+                                                         : QStringLiteral(".gpx");
+    QString error;
+    if (!ExportTo(path, error))
+        QMessageBox::warning(this, QStringLiteral("Export"), error);
+}
+
+bool TFormStatus::ExportTo(const QString& path, QString& error) {
+    track.Finish(); // the epoch in progress is a fix too
+    std::ofstream out;
+#ifdef _WIN32
+    out.open(reinterpret_cast<const wchar_t*>(path.utf16()), std::ios::binary | std::ios::trunc);
+#else
+    out.open(QFile::encodeName(path).constData(), std::ios::binary | std::ios::trunc);
+#endif
+    if (!out) {
+        error = QStringLiteral("Cannot create %1\n%2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    const bool gpx = path.endsWith(QStringLiteral(".gpx"), Qt::CaseInsensitive);
+    bool written = gpx ? WriteGpx(out, track.Epochs(), "Kestrane Receiver Utility")
+                       : WriteCsv(out, track.Epochs());
+    out.close();
+    if (!written || out.fail()) {
+        error = QStringLiteral("Error writing %1").arg(path);
+        return false;
+    }
+    return true;
 }
 
 bool TFormStatus::eventFilter(QObject* watched, QEvent* event) {

@@ -14,6 +14,10 @@
 // fast. When no GGA or RMC has arrived for 3 s the window says "No data for N s" and
 // greys the values, which are no longer current.
 //
+// Export writes the fixes since the history was started (the latest kTrackCapacity
+// epochs: a day at one fix a second) as a GPX track or a CSV table, chosen by the
+// file's suffix; Clear starts that afresh too.
+//
 // Created once at start-up, shown modelessly over the main window (centred on its
 // first showing, then where the user left it), hidden by Close or the close box.
 
@@ -25,6 +29,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "proto/Epochs.h"
 #include "proto/Fixstatus.h"
 #include "ui/Windowrect.h"
 
@@ -55,11 +60,18 @@ public:
     const DeviationHistory::Stats& ShownStats() const { return stats; }
     // How often the plot has been drawn since construction.
     int PlotDraws() const { return plotDraws; }
+    // The epochs an export writes.
+    static constexpr std::size_t kTrackCapacity = 86'400;
+    const EpochCollector& Track() const { return track; }
+    // Writes the track to path without asking: GPX when its name ends in .gpx, CSV
+    // otherwise. False, with the reason in error, when it cannot be written.
+    bool ExportTo(const QString& path, QString& error);
 
     // Handlers.
     void TimerTimer();
     void ButtonClearClick();
     void ButtonCloseClick();
+    void ButtonExportClick();
 
     // Runs while the window is shown, once a second.
     QTimer* Timer = nullptr;
@@ -77,6 +89,7 @@ private:
 
     std::unique_ptr<Ui::TFormStatus> ui;
     FixStatus status;
+    EpochCollector track{kTrackCapacity};
     DeviationHistory::Stats stats;
     Clock* clock = nullptr;
     bool dirty = true;          // sentences arrived since the values were last shown

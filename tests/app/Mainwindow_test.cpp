@@ -99,7 +99,12 @@ TEST_F(MainWindow, MenusAreThoseOfTheDesignInOrder) {
     }
     EXPECT_EQ(menus, QStringList({"&File", "Port", "Receiver", "&Help"}));
     // The design's items, and the share beyond it, after a separator at the Port menu's end.
-    EXPECT_EQ(items, QStringList({"MenuFileLogging=&Logging", "MenuFileExit=E&xit",
+    // The File menu's recording and replay stand between the design's two items.
+    EXPECT_EQ(items, QStringList({"MenuFileLogging=&Logging",
+                                  "MenuFileRecordRaw=Record &Raw Data...", "=",
+                                  "MenuFileReplay=&Replay...", "MenuFileReplayPause=Pa&use Replay",
+                                  "MenuFileReplayStop=S&top Replay", "=Replay S&peed", "=",
+                                  "MenuFileExit=E&xit",
                                   "MenuPortConfigure=Configure...", "MenuPortClose=Close", "=",
                                   "MenuPortShare=&Share on TCP...",
                                   "MenuRcvrPort=Configure...", "MenuLoad=Load Software",
