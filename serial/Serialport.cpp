@@ -6,10 +6,6 @@
 
 #include <cstdio>
 
-SerialPort::~SerialPort() {
-    Close();
-}
-
 bool SerialPort::Open(const char* deviceName, std::uint32_t baudRate, std::uint32_t parity) {
     if (IsOpen()) {
         return false;

@@ -185,6 +185,11 @@ ssize_t ReadAvailable(int fd, std::uint8_t* dest, std::size_t capacity) {
 
 SerialPort::SerialPort() = default;
 
+// Here, where the system's side of the port is a complete type.
+SerialPort::~SerialPort() {
+    Close();
+}
+
 bool SerialPort::DeviceOpen(const char* deviceName, std::uint32_t baudRate, std::uint32_t parity) {
     if (isOpen_) {
         return false;

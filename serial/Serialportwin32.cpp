@@ -156,6 +156,11 @@ void CloseEvent(OVERLAPPED& overlapped) {
 
 SerialPort::SerialPort() : win_(std::make_unique<Win32Port>()) {}
 
+// Here, where the system's side of the port is a complete type.
+SerialPort::~SerialPort() {
+    Close();
+}
+
 bool SerialPort::DeviceOpen(const char* deviceName, std::uint32_t baudRate, std::uint32_t parity) {
     if (isOpen_) {
         return false;
