@@ -47,6 +47,15 @@ QString ShortName(const QString& path) {
     return path.mid(path.lastIndexOf('/') + 1);
 }
 
+// A file name as the core's units open it: the system's encoding, UTF-8 on Windows.
+std::string FileNameBytes(const QString& path) {
+#ifdef _WIN32
+    return path.toStdString();
+#else
+    return QFile::encodeName(path).toStdString();
+#endif
+}
+
 QString SystemErrorText(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
@@ -489,11 +498,7 @@ bool TFormMain::StartRecording(const QString& path) {
     if (path.isEmpty())
         return false;
     std::string error;
-#ifdef _WIN32
-    const std::string name = path.toStdString();
-#else
-    const std::string name = QFile::encodeName(path).toStdString();
-#endif
+    const std::string name = FileNameBytes(path);
     if (!recorder.Start(name, error)) {
         PostNote("Error opening raw recording " + ShortName(path) + "\n" +
                  QString::fromStdString(error));
@@ -547,11 +552,7 @@ bool TFormMain::StartReplay(const QString& path) {
         return false;
     }
     std::string error;
-#ifdef _WIN32
-    const std::string name = path.toStdString();
-#else
-    const std::string name = QFile::encodeName(path).toStdString();
-#endif
+    const std::string name = FileNameBytes(path);
     std::unique_ptr<ReplayFile> file = ReplayFile::Open(name, *clock, error);
     if (!file) {
         PostNote(QString::fromStdString(error));

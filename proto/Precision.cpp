@@ -1,5 +1,7 @@
 #include "proto/Precision.h"
 
+#include "proto/Numbertext.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -63,12 +65,6 @@ double Percent(std::size_t part, std::size_t whole) {
     return whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole);
 }
 
-// Fixed decimals, whatever the locale.
-std::string Fixed(double value, int decimals) {
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
-    return std::string(buf, r.ptr);
-}
 
 // A limit the user gave: as given (the shortest text that reads back as it), with at
 // least two decimals.
@@ -79,7 +75,7 @@ std::string Limit(double limit) {
     const std::size_t point = text.find('.');
     const std::size_t decimals = point == std::string::npos ? 0 : text.size() - point - 1;
     if (decimals < 2) {
-        text = Fixed(limit, 2);
+        text = FixedText(limit, 2);
     }
     return text;
 }
@@ -89,10 +85,10 @@ std::string Limit(double limit) {
 std::string Against(double value, const std::string& limit) {
     const std::size_t point = limit.find('.');
     int decimals = point == std::string::npos ? 0 : static_cast<int>(limit.size() - point - 1);
-    while (decimals < 6 && Fixed(value, decimals) == limit) {
+    while (decimals < 6 && FixedText(value, decimals) == limit) {
         ++decimals;
     }
-    return Fixed(value, decimals);
+    return FixedText(value, decimals);
 }
 
 } // namespace
@@ -284,11 +280,11 @@ void Line(std::ostream& out, const std::string& label, const std::string& value)
 }
 
 std::string Unit(const std::optional<double>& value, int decimals, const char* unit) {
-    return value ? Fixed(*value, decimals) + " " + unit : std::string("not known");
+    return value ? FixedText(*value, decimals) + " " + unit : std::string("not known");
 }
 
 std::string Share(double percent) {
-    std::string text = Fixed(percent, 2);
+    std::string text = FixedText(percent, 2);
     return std::string(text.size() < 6 ? 6 - text.size() : 0, ' ') + text + " %";
 }
 
@@ -296,7 +292,7 @@ std::string Degrees(const std::optional<double>& value, char positive, char nega
     if (!value) {
         return "not known";
     }
-    return Fixed(std::fabs(*value), 8) + " " + (*value < 0 ? negative : positive);
+    return FixedText(std::fabs(*value), 8) + " " + (*value < 0 ? negative : positive);
 }
 
 // A number as JSON: the shortest text that reads back as the same double.
@@ -336,7 +332,7 @@ std::string JsonString(const std::string& text) {
 void WritePrecisionText(std::ostream& out, const PrecisionFigures& f) {
     Line(out, "Epochs", std::to_string(f.epochs));
     Line(out, "Valid fixes", std::to_string(f.fixes));
-    Line(out, "Time span", Fixed(f.spanSeconds, 1) + " s");
+    Line(out, "Time span", FixedText(f.spanSeconds, 1) + " s");
     Line(out, "Mean latitude", Degrees(f.meanLatitude, 'N', 'S'));
     Line(out, "Mean longitude", Degrees(f.meanLongitude, 'E', 'W'));
     Line(out, "Mean altitude", Unit(f.meanAltitude, 2, "m"));
@@ -348,7 +344,7 @@ void WritePrecisionText(std::ostream& out, const PrecisionFigures& f) {
     Line(out, "Sigma up", Unit(f.sigmaUp, 3, "m"));
     Line(out, "Vertical 95 %", Unit(f.vertical95, 3, "m"));
     Line(out, "Availability", Share(f.availability));
-    Line(out, "Longest gap", Fixed(f.longestGapSeconds, 1) + " s");
+    Line(out, "Longest gap", FixedText(f.longestGapSeconds, 1) + " s");
     out << "Fix quality (time)\n";
     Line(out, "  no fix", Share(f.shareNoFix));
     Line(out, "  GPS", Share(f.shareGps));
@@ -361,11 +357,11 @@ void WritePrecisionText(std::ostream& out, const PrecisionFigures& f) {
     Line(out, "  no fix", Share(f.shareModeNoFix));
     Line(out, "  not given", Share(f.shareModeUnknown));
     Line(out, "HDOP",
-         f.meanHdop ? "mean " + Fixed(*f.meanHdop, 2) + ", max " + Fixed(*f.maxHdop, 2)
+         f.meanHdop ? "mean " + FixedText(*f.meanHdop, 2) + ", max " + FixedText(*f.maxHdop, 2)
                     : std::string("not known"));
     Line(out, "Satellites used",
          f.meanSatellites
-             ? "mean " + Fixed(*f.meanSatellites, 1) + ", max " + std::to_string(*f.maxSatellites)
+             ? "mean " + FixedText(*f.meanSatellites, 1) + ", max " + std::to_string(*f.maxSatellites)
              : std::string("not known"));
 }
 

@@ -1,5 +1,7 @@
 #include "proto/Trackfiles.h"
 
+#include "proto/Numbertext.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -10,22 +12,9 @@ namespace {
 
 constexpr std::int64_t kDayMs = 86'400'000;
 
-// Fixed decimals, whatever the locale.
-std::string Fixed(double value, int decimals) {
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
-    return std::string(buf, r.ptr);
-}
-
-// The shortest decimal that reads back as value (56.3, not 56.299999999999997).
-std::string Shortest(double value) {
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
-    return std::string(buf, r.ptr);
-}
 
 std::string Latitude(double degrees) {
-    return Fixed(degrees, 8);
+    return FixedText(degrees, 8);
 }
 
 // GPX takes longitudes from -180 up to, not including, 180.
@@ -34,7 +23,7 @@ std::string Longitude(double degrees) {
     if (rounded >= 180.0) {
         rounded -= 360.0;
     }
-    return Fixed(rounded, 8);
+    return FixedText(rounded, 8);
 }
 
 // "2026-12-09T16:57:20.000Z" from milliseconds since 1970.
@@ -144,7 +133,7 @@ bool WriteGpx(std::ostream& out, const std::deque<FixEpoch>& epochs, const std::
             p += std::string("        <") + name + ">" + value + "</" + name + ">\n";
         };
         if (e.altitude) {
-            element("ele", Shortest(*e.altitude));
+            element("ele", ShortestText(*e.altitude));
         }
         if (e.utcMs) {
             element("time", IsoTime(*e.utcMs));
@@ -156,16 +145,16 @@ bool WriteGpx(std::ostream& out, const std::deque<FixEpoch>& epochs, const std::
             element("sat", std::to_string(*e.satellitesUsed));
         }
         if (e.hdop) {
-            element("hdop", Shortest(*e.hdop));
+            element("hdop", ShortestText(*e.hdop));
         }
         if (e.vdop) {
-            element("vdop", Shortest(*e.vdop));
+            element("vdop", ShortestText(*e.vdop));
         }
         if (e.pdop) {
-            element("pdop", Shortest(*e.pdop));
+            element("pdop", ShortestText(*e.pdop));
         }
         if (e.correctionAge) {
-            element("ageofdgpsdata", Shortest(*e.correctionAge));
+            element("ageofdgpsdata", ShortestText(*e.correctionAge));
         }
         if (const auto station = StationId(e)) {
             element("dgpsid", std::to_string(*station));
@@ -187,12 +176,12 @@ bool WriteCsv(std::ostream& out, const std::deque<FixEpoch>& epochs) {
         const char* fix = FixType(e);
         const auto station = StationId(e);
         out << (e.utcMs ? IsoTime(*e.utcMs) : IsoTimeOfDay(e.timeMs)) << ',' << Latitude(e.latitude)
-            << ',' << Longitude(e.longitude) << ',' << (e.altitude ? Shortest(*e.altitude) : "")
+            << ',' << Longitude(e.longitude) << ',' << (e.altitude ? ShortestText(*e.altitude) : "")
             << ',' << (fix ? fix : "") << ','
             << (e.satellitesUsed ? std::to_string(*e.satellitesUsed) : "") << ','
-            << (e.hdop ? Shortest(*e.hdop) : "") << ',' << (e.vdop ? Shortest(*e.vdop) : "") << ','
-            << (e.pdop ? Shortest(*e.pdop) : "") << ','
-            << (e.correctionAge ? Shortest(*e.correctionAge) : "") << ','
+            << (e.hdop ? ShortestText(*e.hdop) : "") << ',' << (e.vdop ? ShortestText(*e.vdop) : "") << ','
+            << (e.pdop ? ShortestText(*e.pdop) : "") << ','
+            << (e.correctionAge ? ShortestText(*e.correctionAge) : "") << ','
             << (station ? std::to_string(*station) : "") << "\r\n";
     }
     out.flush();
