@@ -38,6 +38,9 @@ constexpr int kLoggingPanelWidth = 50;
 // Most bytes of a replay one tick takes: 40 MB a second when it runs as fast as it can,
 // with the window still answering between ticks.
 constexpr std::size_t kReplayTickBytes = 4 * 1024 * 1024;
+// How long the status bar says that a device went away, or that it was reopened.
+constexpr int kReopenMessageMs = 10000;
+const char* const kWaitingText = " went away; waiting for it to return.";
 // A received sentence as the memo shows it (app/Sentencetext.h).
 QString DisplayText(std::string_view sentence) {
     return QString::fromStdString(SentenceDisplayText(sentence));
@@ -63,7 +66,8 @@ QString SystemErrorText(int err) {
 } // namespace
 
 TFormMain::TFormMain(QWidget* parent)
-    : QMainWindow(parent), ui(new Ui::TFormMain), clock(&SystemClock()) {
+    : QMainWindow(parent), ui(new Ui::TFormMain), clock(&SystemClock()),
+      reconnector(CommPort, SystemClock()) {
     ui->setupUi(this);
     // The design font: 11 pixels high, a line pitch of 13.
     QFont f = font();
@@ -80,6 +84,11 @@ TFormMain::TFormMain(QWidget* parent)
     panel2 = new QLabel(this);
     ui->StatusBar->addPermanentWidget(panel2);
     panel2->hide();
+    // Only while an alert holds: which.
+    panel4 = new QLabel(this);
+    panel4->setStyleSheet(QStringLiteral("color: rgb(200, 0, 0);"));
+    ui->StatusBar->addPermanentWidget(panel4);
+    panel4->hide();
     // Only while received bytes are recorded: to which file.
     panel3 = new QLabel(this);
     ui->StatusBar->addPermanentWidget(panel3);
@@ -126,6 +135,8 @@ TFormMain::TFormMain(QWidget* parent)
     connect(ui->MenuPortConfigure, &QAction::triggered, this, &TFormMain::MenuPortConfigureClick);
     connect(ui->MenuPortClose, &QAction::triggered, this, &TFormMain::MenuPortCloseClick);
     connect(ui->MenuPortShare, &QAction::triggered, this, &TFormMain::MenuPortShareClick);
+    ui->MenuPortReopen->setChecked(reconnector.Enabled());
+    connect(ui->MenuPortReopen, &QAction::triggered, this, &TFormMain::MenuPortReopenClick);
     connect(ui->MenuRcvrPort, &QAction::triggered, this, &TFormMain::MenuRcvrPortClick);
     connect(ui->MenuLoad, &QAction::triggered, this, &TFormMain::MenuLoadClick);
     connect(ui->MenuRcvrStatus, &QAction::triggered, this, &TFormMain::MenuRcvrStatusClick);
@@ -148,10 +159,14 @@ TFormMain::~TFormMain() {
 }
 
 void TFormMain::SetPolling(bool running) {
-    if (running)
+    if (running) {
         Timer->start();
-    else
+    } else {
+        // The loader takes the port: a device that went away before is not reopened
+        // behind its back, nor after it.
+        reconnector.Cancel();
         Timer->stop();
+    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -169,7 +184,12 @@ void TFormMain::UpdatePortPanel() {
         panel0->setToolTip(replayFileName);
         return;
     }
-    panel0->setToolTip(QString());
+    panel0->setToolTip(reconnector.Watching()
+                           ? "Waiting for " + QString::fromStdString(reconnector.Device()) +
+                                 " to return (Port > Reopen After Unplug)"
+                           : QString());
+    if (!reconnector.Watching() && ui->StatusBar->currentMessage().endsWith(kWaitingText))
+        ui->StatusBar->clearMessage(); // the watch is over without the device
     // A network port whose rate is its server's says so: the rate shown is only what the
     // program assumes.
     panel0->setText(QString::fromStdString(PortDeviceName) + " : " + QString::number(PortBaudRate) +
@@ -191,6 +211,8 @@ QString TFormMain::PanelText(int index) const {
         return panel0->text();
     if (index == 1)
         return panel1->text();
+    if (index == 4)
+        return panel4->isHidden() ? QString() : panel4->text();
     return {};
 }
 
@@ -218,6 +240,8 @@ void TFormMain::FlushMemoLines() {
 void TFormMain::TimerTimer() {
     // A recipient that opened a modal window inside a tick lets ticks run inside it;
     // those must not read over the block that the outer tick is still working through.
+    if (reconnector.Watching())
+        CheckReopen();
     if (!receiving && CommPort.IsOpen()) {
         receiving = true;
         if (replay != nullptr && CommPort.Source() == replay)
@@ -229,6 +253,15 @@ void TFormMain::TimerTimer() {
     }
     if (replay != nullptr)
         CheckReplay();
+    // The alerts watch an open port: watched afresh from its opening, none while closed.
+    const bool open = CommPort.IsOpen();
+    if (FormStatus != nullptr && open != alertsWatching) {
+        alertsWatching = open;
+        FormStatus->ResetAlerts();
+        UpdateAlertPanel();
+    }
+    if (FormStatus != nullptr && open && FormStatus->CheckAlerts())
+        UpdateAlertPanel();
     if (share.Running()) {
         share.Service();
         UpdateSharePanel();
@@ -247,6 +280,8 @@ void TFormMain::LineReceived(const std::uint8_t* line, std::size_t length) {
 
 void TFormMain::BytesReceived(const std::uint8_t* data, std::size_t length) {
     share.BytesReceived(data, length);
+    if (FormStatus != nullptr)
+        FormStatus->BytesReceived(length);
     if (!recorder.Recording())
         return;
     recorder.Write(data, length);
@@ -258,7 +293,50 @@ void TFormMain::BytesReceived(const std::uint8_t* data, std::size_t length) {
 }
 
 void TFormMain::PortHungUp() {
+    // A replay's file that cannot be read is no device to wait for, and a search moves on
+    // by itself.
+    if (replay == nullptr && !PortBusy() &&
+        reconnector.Start(PortDeviceName, static_cast<std::uint32_t>(PortBaudRate))) {
+        ui->StatusBar->showMessage("The device " + QString::fromStdString(PortDeviceName) +
+                                       kWaitingText,
+                                   kReopenMessageMs);
+    }
     NotifyPortChanged();
+}
+
+bool TFormMain::PortBusy() const {
+    return (FormLoadSetup != nullptr && FormLoadSetup->LoadRunning()) ||
+           (FormPort != nullptr && FormPort->Searching());
+}
+
+void TFormMain::CheckReopen() {
+    // Another device or rate chosen (even one that would not open), or the port taken by
+    // a search or a load: the device that went away is no longer the one wanted.
+    if (PortBusy() || PortDeviceName != reconnector.Device() ||
+        static_cast<std::uint32_t>(PortBaudRate) != reconnector.Rate()) {
+        reconnector.Cancel();
+        UpdatePortPanel();
+        return;
+    }
+    const Reconnector::Result result = reconnector.Check();
+    if (result == Reconnector::Result::Waiting)
+        return;
+    if (result == Reconnector::Result::Reopened) {
+        ui->StatusBar->showMessage("Reopened " + QString::fromStdString(PortDeviceName) + " at " +
+                                       QString::number(PortBaudRate),
+                                   kReopenMessageMs);
+    }
+    NotifyPortChanged();
+}
+
+void TFormMain::SetReopen(bool on) {
+    reconnector.SetEnabled(on);
+    ui->MenuPortReopen->setChecked(on);
+    UpdatePortPanel();
+}
+
+void TFormMain::MenuPortReopenClick() {
+    SetReopen(ui->MenuPortReopen->isChecked());
 }
 
 void TFormMain::HandleBinaryMessage(const std::uint8_t* frame, std::size_t length) {
@@ -267,10 +345,14 @@ void TFormMain::HandleBinaryMessage(const std::uint8_t* frame, std::size_t lengt
     lastMessageId = traffic.LastMessageId();
     AddMemoLine(QString::fromStdString(FrameDisplayText(lastMessageId)));
     FlushMemoLines(); // the recipient may open a window; the memo is up to date by then
+    if (FormStatus != nullptr)
+        FormStatus->FrameReceived(frame, length);
     DispatchMsg(frame, static_cast<int>(length));
 }
 
 void TFormMain::HandleTextLine(const std::uint8_t* line, std::size_t length) {
+    if (FormStatus != nullptr)
+        FormStatus->LineReceived(line, length); // counted whether a sentence or not
     std::string_view sentence;
     if (!traffic.CountLine(line, length, sentence))
         return;
@@ -443,13 +525,15 @@ void TFormMain::StopSharing() {
     UpdateSharePanel();
 }
 
+void TFormMain::UpdateAlertPanel() {
+    const std::string text = FormStatus != nullptr ? FormStatus->Alerts().ActiveText() : "";
+    panel4->setText(QString::fromStdString(text));
+    panel4->setVisible(!text.empty());
+}
+
 void TFormMain::UpdateSharePanel() {
     if (!share.Running()) {
         panel2->hide();
-    // Only while received bytes are recorded: to which file.
-    panel3 = new QLabel(this);
-    ui->StatusBar->addPermanentWidget(panel3);
-    panel3->hide();
         return;
     }
     const QString text = "Sharing on " + QString::fromStdString(share.Address()) + " (" +
@@ -461,6 +545,7 @@ void TFormMain::UpdateSharePanel() {
 }
 
 void TFormMain::MenuPortCloseClick() {
+    reconnector.Cancel();
     CommPort.Close();
     UpdatePortPanel();
 }

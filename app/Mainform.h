@@ -11,7 +11,13 @@
 // is on, written to the log file only if it begins with "$GP". The reading and framing
 // is the PollPort step (proto/Pollport.h), for which this window is the sink. When the
 // line hangs up (the adapter pulled out) that step closes the port and the port panel
-// turns to "Closed"; logging carries on whenever a port delivers sentences again.
+// turns to "Closed"; logging carries on whenever a port delivers sentences again. Unless
+// Port > Reopen After Unplug is switched off, the device is then watched by the name it
+// was opened under and reopened at the same rate when it returns (connect/Reconnect.h),
+// the status bar saying so; reception, the log file and the status window simply go on.
+// A search or a load (which owns the port) ends the watch, as do Port > Close, a port
+// opened by hand and the choice of another device or rate (even one that would not
+// open); a replay that ends is never watched.
 //
 // The log file holds each such sentence exactly as received, byte for byte, ended by
 // CR LF and flushed at once. A log file that cannot be opened, written or flushed is
@@ -42,6 +48,7 @@
 #include <memory>
 #include <string_view>
 
+#include "connect/Reconnect.h"
 #include "proto/Pollport.h"
 #include "proto/Rawrecord.h"
 #include "proto/Replay.h"
@@ -108,12 +115,22 @@ public:
     // 1 the recording's pace, 2, 10, or 0 as fast as possible; kept for the next replay.
     void SetReplaySpeed(double speed);
     void SetReplayPaused(bool paused);
-    // The clock a replay is paced by (tests give a FakeClock).
-    void SetClock(Clock& c) { clock = &c; }
+    // The clock a replay is paced by and a returning device is tried by (tests give a
+    // FakeClock).
+    void SetClock(Clock& c) {
+        clock = &c;
+        reconnector.SetClock(c);
+    }
+    // Port > Reopen After Unplug: whether a port that hung up is reopened when its device
+    // returns. Switching it off ends a watch under way.
+    void SetReopen(bool on);
+    bool ReopenOn() const { return reconnector.Enabled(); }
+    // Whether a port that hung up is being watched for its device's return.
+    bool WaitingForDevice() const { return reconnector.Watching(); }
     // Most lines the memo keeps, fixed when the window was built.
     int MemoLineLimit() const { return memoLineLimit; }
 
-    // Text of status panel 0 or 1.
+    // Text of status panel 0 or 1, or 4: the alerts that hold (empty when none).
     QString PanelText(int index) const;
 
     // Counted binary frames plus shown text lines since start (wraps, never resets),
@@ -147,6 +164,7 @@ public:
     void MenuPortCloseClick();
     // Shares the receiver's sentences with TCP clients, or stops sharing.
     void MenuPortShareClick();
+    void MenuPortReopenClick();
     void MenuRcvrPortClick();
     void MenuLoadClick();
     void MenuRcvrStatusClick();
@@ -179,6 +197,13 @@ private:
     void BytesReceived(const std::uint8_t* data, std::size_t length) override;
     void UpdateSharePanel();
     void UpdateRecordPanel();
+    // The alerts that hold, in red, while any does.
+    void UpdateAlertPanel();
+    // A tick's step of the watch for a device that went away: ends it when the port was
+    // taken otherwise, tells when it reopened the port.
+    void CheckReopen();
+    // A search or a load holds the port.
+    bool PortBusy() const;
     // Ends the replay state once its file is through or the port was taken from it.
     void CheckReplay();
     void ShowReplayControls();
@@ -192,12 +217,15 @@ private:
     StreamShare share;
     QLabel* panel2 = nullptr; // the share, while there is one
     QLabel* panel3 = nullptr; // the raw recording, while there is one
+    QLabel* panel4 = nullptr; // the alerts, while any holds
+    bool alertsWatching = false; // a port was open at the last tick
     RawRecorder recorder;
     QString recordFileName;
     ReplayFile* replay = nullptr; // the port's source while a replay runs
     QString replayFileName;
     double replaySpeed = 1.0;
     Clock* clock = nullptr;
+    Reconnector reconnector;
     QLabel* panel0 = nullptr;
     QLabel* panel1 = nullptr;
     bool receiving = false;

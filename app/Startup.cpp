@@ -7,6 +7,7 @@
 #include "connect/Portform.h"
 #include "loader/Loadsetupform.h"
 #include "receiver/Rcvrportform.h"
+#include "receiver/Statisticsform.h"
 #include "receiver/Statusform.h"
 #include "ui/Aboutform.h"
 #include "ui/Helpform.h"
@@ -43,6 +44,7 @@ void CreateWindows(const std::string& sysfsRoot) {
     FormWait = new TFormWait();
     FormLoadSetup = new TFormLoadSetup();
     FormStatus = new TFormStatus();
+    FormStatistics = new TFormStatistics();
 
     // The windows below the main window do not know one another upwards; what one tells
     // another above it goes through these connections, made here where all are known.
@@ -62,6 +64,7 @@ template <typename T> void Destroy(T*& form) {
 } // namespace
 
 void DestroyWindows() {
+    Destroy(FormStatistics);
     Destroy(FormStatus);
     Destroy(FormLoadSetup);
     Destroy(FormWait);

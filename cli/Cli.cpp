@@ -82,14 +82,20 @@ const std::vector<CommandInfo> kCommands = {
      "FILE", RunLoad, true, true},
     {"monitor",
      "[--log FILE] [--raw FILE] [--gpx OUT] [--csv OUT] [--duration SECONDS] "
-     "[--serve [HOST:]PORT [--serve-raw]]",
+     "[--serve [HOST:]PORT [--serve-raw]] [--reconnect] [--stats [SECONDS]] [--alerts] "
+     "[--json] [--quiet]",
      "show and log what the receiver sends, and share it",
      "Shows what the receiver sends as the main window's monitor does: each of its NMEA "
      "sentences ($GP...) as \"HH:MM:SS: \" and the sentence, a byte that is not printable "
      "shown as U+FFFD, and each binary message as \"HH:MM:SS: Proprietary ID n\". With --log "
      "it also writes the main window's log: every sentence's bytes as received, each ended "
      "by CR LF. Runs until Ctrl-C or the end of --duration, then exits 0; exits 1 when the "
-     "device goes away or standard output can no longer be written. With --serve, other "
+     "device goes away or standard output can no longer be written. With --reconnect a "
+     "device that goes away (a USB adapter pulled out, a network connection closed) is "
+     "waited for instead, by the name it was opened under, and reopened at the same rate "
+     "about half a second after it returns; the log and the recording go on in the same "
+     "files, and Ctrl-C and --duration end the waiting as they end the monitor. With "
+     "--serve, other "
      "programs (gpsd, a navigation program) can connect to [HOST:]PORT (loopback unless a "
      "host is given) and receive the receiver's sentences as they arrive; a client that "
      "stops reading is dropped, and what clients send is ignored. With --raw every byte "
@@ -97,14 +103,34 @@ const std::vector<CommandInfo> kCommands = {
      "fails stops the recording with a message, not the monitor, and the exit status is "
      "then 1. With --gpx and --csv the fixes are written at the end as a GPX 1.1 track and "
      "as a CSV table (a header row, then one row per fix, UTC times in ISO 8601, degrees "
-     "to 8 places); a file that cannot be written makes the exit status 1.",
+     "to 8 places); a file that cannot be written makes the exit status 1. With --stats "
+     "the link's counts follow on standard output at the end (and every SECONDS, when "
+     "given): per NMEA sentence type and per binary message id the count and the rate a "
+     "second over the last 10 seconds, the lines refused by their checksum, the lines that "
+     "are not the receiver's sentences (noise, other talkers), the bytes and bytes a "
+     "second, and the time since the last byte. With --alerts each alert is a line when it "
+     "is raised and when it ends: \"HH:MM:SS ALERT Fix lost\" (no valid fix for 5 s), "
+     "\"Differential lost\" (the GGA quality falls from 2 to 1 or 0), \"Corrections older "
+     "than 30 s\", \"No data\" (no byte for 5 s), and \"HH:MM:SS END Fix back\", "
+     "\"Differential back\", \"Corrections current\", \"Data back\" once the condition has "
+     "been gone for 5 s, so a fix that comes and goes raises one alert. With --json the "
+     "counts and the alerts are JSON objects, one a line, and nothing else is shown.",
      {{"--log", "FILE", "write the sentences to FILE (created, or emptied when it exists)"},
       {"--raw", "FILE", "record every byte received to FILE (created, or emptied)"},
       {"--gpx", "OUT", "at the end, write the fixes to OUT as a GPX track"},
       {"--csv", "OUT", "at the end, write the fixes to OUT as CSV"},
       {"--duration", "SECONDS", "stop after this many seconds (a plain decimal)"},
       {"--serve", "[HOST:]PORT", "share the sentences with TCP clients on this address"},
-      {"--serve-raw", nullptr, "with --serve: share every byte received, frames included"}},
+      {"--serve-raw", nullptr, "with --serve: share every byte received, frames included"},
+      {"--stats", "[SECONDS]",
+       "at the end show the link's counts and rates; with SECONDS (a plain decimal from 0.1) "
+       "every SECONDS as well"},
+      {"--alerts", nullptr, "show each alert as it is raised and as it ends"},
+      {"--json", nullptr, "with --stats or --alerts: show them as JSON objects, one a line, "
+                          "and nothing else"},
+      {"--quiet", nullptr, "do not show the sentences and binary messages"},
+      {"--reconnect", nullptr,
+       "when the device goes away, wait for it to return and go on, instead of ending"}},
      nullptr, RunMonitor},
     {"replay", "[--speed N|max] [--log FILE] [--raw FILE] [--gpx OUT] [--csv OUT] [--quiet]",
      "replay a recording as if the receiver sent it",
@@ -344,6 +370,12 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
                 }
             } else if (eq != std::string::npos) {
                 value = arg.substr(eq + 1);
+            } else if (*option->value == '[') {
+                // An optional value: the next argument when it is a number.
+                double number = 0;
+                if (i + 1 < argc && ParsePlainDecimal(argv[i + 1], number)) {
+                    value = argv[++i];
+                }
             } else if (i + 1 < argc) {
                 value = argv[++i];
             } else {

@@ -34,7 +34,9 @@ enum ExitStatus : int {
 
 struct OptionInfo {
     const char* name;  // "--json"
-    const char* value; // placeholder of its value ("DEVICE"), or nullptr for a flag
+    const char* value; // placeholder of its value ("DEVICE"), or nullptr for a flag; in
+                       // brackets ("[SECONDS]") a value that may be left out, taken from
+                       // "=VALUE" or from the next argument when that is a number
     const char* help;
 };
 

@@ -7,8 +7,12 @@
 #include "cli/Interrupt.h"
 
 #include "proto/Sentencetext.h"
+#include "base/Clock.h"
 #include "base/Timeutils.h"
+#include "connect/Reconnect.h"
+#include "proto/Alerts.h"
 #include "proto/Epochs.h"
+#include "proto/Linkstats.h"
 #include "proto/Memoutils.h"
 #include "proto/Nmea.h"
 #include "proto/Port.h"
@@ -17,6 +21,7 @@
 #include "proto/Streamshare.h"
 #include "proto/Trackfiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -121,6 +126,116 @@ private:
     EpochCollector epochs_;
 };
 
+// The link's health for --stats, --alerts and --json: the counts of everything received
+// and the alerts of the decoded sentences (as the status window keeps them), written to
+// standard output as text or as JSON objects, one a line.
+class LinkHealth {
+public:
+    // Takes --stats [SECONDS], --alerts and --json; false, with status set, after a usage
+    // error.
+    bool Parse(Invocation& inv, int& status) {
+        wantStats_ = inv.Has("--stats");
+        wantAlerts_ = inv.Has("--alerts");
+        json_ = inv.Has("--json");
+        if (wantStats_ && !inv.Value("--stats").empty()) {
+            const std::string& text = inv.Value("--stats");
+            double seconds = 0;
+            if (!ParsePlainDecimal(text, seconds) || seconds < 0.1 ||
+                seconds > kMaxDurationSeconds) {
+                status = inv.Usage("bad value '" + text +
+                                   "' for --stats: a number of seconds from 0.1, written as a "
+                                   "plain decimal");
+                return false;
+            }
+            everyMs_ = static_cast<std::int64_t>(std::llround(seconds * 1000));
+        }
+        if (json_ && !wantStats_ && !wantAlerts_) {
+            status = inv.Usage("--json goes with --stats or --alerts");
+            return false;
+        }
+        return true;
+    }
+    bool Wanted() const { return wantStats_ || wantAlerts_; }
+    // With --json standard output holds the objects alone.
+    bool ShowsMessages() const { return !json_; }
+
+    void Start() {
+        nextMs_ = Now() + everyMs_;
+        watch_.Tick(Now());
+    }
+
+    void Bytes(std::size_t length) {
+        const std::int64_t now = Now();
+        counts_.BytesReceived(length, now);
+        watch_.BytesReceived(now);
+    }
+    void Frame(const std::uint8_t* frame, std::size_t length) {
+        counts_.FrameReceived(frame, length, Now());
+    }
+    // Every line; sentence is the receiver's sentence it carries, or nullptr.
+    void Line(const std::uint8_t* line, std::size_t length, const std::string_view* sentence) {
+        const std::int64_t now = Now();
+        counts_.LineReceived(line, length, now);
+        if (sentence != nullptr) {
+            const NmeaResult result = decoder_.Decode(
+                reinterpret_cast<const std::uint8_t*>(sentence->data()), sentence->size());
+            watch_.Sentence(result, decoder_.State(), now);
+        }
+    }
+
+    // After every tick: the alerts raised or ended, and the counts when they are due.
+    void AfterTick(std::ostream& out) {
+        if (!Wanted()) {
+            return;
+        }
+        const std::int64_t now = Now();
+        watch_.Tick(now);
+        for (const AlertEvent& event : watch_.TakeEvents()) {
+            if (!wantAlerts_) {
+                continue;
+            }
+            if (json_) {
+                AlertMonitor::WriteJson(out, event);
+            } else {
+                AlertMonitor::WriteText(out, event);
+            }
+        }
+        if (wantStats_ && everyMs_ > 0 && now >= nextMs_) {
+            WriteStats(out, now);
+            // The next at its own time; after a stall, from now.
+            nextMs_ = std::max(nextMs_ + everyMs_, now + everyMs_ / 2);
+        }
+    }
+
+    // The summary at the end.
+    void Finish(std::ostream& out) {
+        if (wantStats_) {
+            WriteStats(out, Now());
+        }
+    }
+
+private:
+    static std::int64_t Now() { return SystemClock().Milliseconds(); }
+
+    void WriteStats(std::ostream& out, std::int64_t now) {
+        if (json_) {
+            counts_.WriteJson(out, now);
+        } else {
+            out << "Statistics at " << FormatTimeOfDay(now / 1000) << "\n";
+            counts_.WriteText(out, now);
+        }
+    }
+
+    bool wantStats_ = false;
+    bool wantAlerts_ = false;
+    bool json_ = false;
+    std::int64_t everyMs_ = 0; // 0: at the end only
+    std::int64_t nextMs_ = 0;
+    LinkStats counts_;
+    NmeaDecoder decoder_;
+    AlertMonitor watch_;
+};
+
 // Shows every message as the memo does and logs every sentence as the window's log does,
 // while counting the traffic as the window counts it; and hands the bytes and sentences
 // to whatever else takes them (the shared stream, the raw recording, the track export).
@@ -131,6 +246,9 @@ public:
         : out_(out), log_(log), share_(share), raw_(raw), track_(track), show_(show) {}
 
     void BytesReceived(const std::uint8_t* data, std::size_t length) override {
+        if (health != nullptr) {
+            health->Bytes(length);
+        }
         if (share_ != nullptr) {
             share_->BytesReceived(data, length);
         }
@@ -141,10 +259,16 @@ public:
 
     void FrameReceived(const std::uint8_t* frame, std::size_t length) override {
         Traffic::FrameReceived(frame, length);
+        if (health != nullptr) {
+            health->Frame(frame, length);
+        }
         Show(FrameDisplayText(count.LastMessageId()));
     }
     void LineReceived(const std::uint8_t* line, std::size_t length) override {
         Traffic::LineReceived(line, length);
+        if (health != nullptr) {
+            health->Line(line, length, sentenceReceived ? &sentence : nullptr);
+        }
         if (!sentenceReceived) {
             return;
         }
@@ -166,6 +290,8 @@ public:
     // The error number of the first failed write to the log, or 0.
     int LogError() const { return logError_; }
 
+    LinkHealth* health = nullptr; // with --stats or --alerts
+
 private:
     void Show(const std::string& text) {
         if (show_) {
@@ -181,6 +307,18 @@ private:
     bool show_;
     int logError_ = 0;
 };
+
+// With --reconnect, after every tick: a port that the tick found hung up is watched for
+// its device by the name it was opened under, and reopened at its rate when it returns.
+void FollowDevice(Reconnector& reconnector, std::ostream& err) {
+    if (!CommPort.IsOpen() && !reconnector.Watching()) {
+        reconnector.Start(PortDeviceName, static_cast<std::uint32_t>(PortBaudRate));
+        err << "The device " << PortDeviceName << " went away; waiting for it to return."
+            << std::endl;
+    } else if (reconnector.Check() == Reconnector::Result::Reopened) {
+        err << "Reopened " << PortDeviceName << " at " << PortBaudRate << "." << std::endl;
+    }
+}
 
 bool ParseDuration(const std::string& text, std::chrono::milliseconds& duration) {
     double seconds = 0;
@@ -296,6 +434,10 @@ int RunMonitor(Invocation& inv) {
     if (!outputs.Parse(inv, status)) {
         return status;
     }
+    LinkHealth health;
+    if (!health.Parse(inv, status)) {
+        return status;
+    }
 
     // The stream shared with other programs, on loopback unless a host is given.
     StreamShare share;
@@ -322,7 +464,10 @@ int RunMonitor(Invocation& inv) {
         return kExitFailed;
     }
 
-    MonitorSink sink(inv.out, outputs.log, &share, &outputs.raw, &outputs.track);
+    MonitorSink sink(inv.out, outputs.log, &share, &outputs.raw, &outputs.track,
+                     !inv.Has("--quiet") && health.ShowsMessages());
+    const bool reconnect = inv.Has("--reconnect");
+    Reconnector reconnector(CommPort, SystemClock());
     if (!OpenConnection(inv.port, sink, inv.err)) {
         status = kExitFailed;
     } else {
@@ -333,16 +478,26 @@ int RunMonitor(Invocation& inv) {
             inv.err << "Sharing " << (inv.Has("--serve-raw") ? "every byte" : "the sentences")
                     << " on " << share.Address() << std::endl;
         }
+        if (health.Wanted()) {
+            sink.health = &health;
+            health.Start();
+        }
         // Standard output that can no longer be written (its reader gone, with SIGPIPE
         // ignored as under a service manager, or a full disk) ends the monitor: what it
         // would show from then on is lost. The program's end reports it.
         const TickEnd end = RunTicks(
             sink, [&] { return Interrupted() || sink.LogError() != 0 || !inv.out; }, duration,
-            true, [&] {
+            !reconnect,
+            [&] {
+                health.AfterTick(inv.out);
                 inv.out.flush();
                 share.Service();
                 outputs.AfterTick(inv.err);
+                if (reconnect) {
+                    FollowDevice(reconnector, inv.err);
+                }
             });
+        health.Finish(inv.out);
         inv.out.flush();
         if (!inv.out) {
             status = kExitFailed;

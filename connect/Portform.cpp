@@ -215,6 +215,30 @@ bool TFormPort::AddNetworkPort(const QString& name) {
     return true;
 }
 
+bool TFormPort::OpenPortGiven(const std::string& device, std::uint32_t rate) {
+    const auto rateAt = std::find(BaudRates.begin(), BaudRates.end(), rate);
+    if (device.empty() || rateAt == BaudRates.end() || Searching()) {
+        return false;
+    }
+    RefreshDeviceList();
+    if (std::find(deviceNames_.begin(), deviceNames_.end(), device) == deviceNames_.end()) {
+        addedPorts_.push_back(device);
+        RefreshDeviceList();
+    }
+    const auto at = std::find(deviceNames_.begin(), deviceNames_.end(), device);
+    if (at == deviceNames_.end()) {
+        return false;
+    }
+    SelectEntry(*ui->ComboBoxDeviceName, static_cast<int>(at - deviceNames_.begin()));
+    SelectEntry(*ui->ComboBoxBaudRate, static_cast<int>(rateAt - BaudRates.begin()));
+    ui->ButtonDeviceNameManual->setChecked(true);
+    ui->ButtonBaudRateManual->setChecked(true);
+    ButtonDeviceNameClick();
+    ButtonBaudRateClick();
+    ApplySettings();
+    return CommPort.IsOpen();
+}
+
 void TFormPort::RefreshDeviceList() {
     if (Searching()) {
         return;

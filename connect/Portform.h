@@ -54,6 +54,14 @@ public:
     // this run and selects it; a name that is not one gets a note and changes nothing.
     bool AddNetworkPort(const QString& name);
 
+    // Opens device at rate as Apply does with device and rate on Manual: both buttons
+    // are set to Manual, the device and the rate selected (the device offered for the
+    // rest of the run when the system does not list it) and Apply's open carried out, a
+    // device that will not open getting its note. For the program's start-up arguments.
+    // False when the port did not open, or without trying when rate is not one of the
+    // offered ones or a search runs.
+    bool OpenPortGiven(const std::string& device, std::uint32_t rate);
+
     // The clock by which search attempts are timed (the system's calendar by default).
     void SetClock(Clock& clock);
 
@@ -120,7 +128,9 @@ private:
 
     std::unique_ptr<Ui::TFormPort> ui;
     std::string sysfsRoot_;
-    std::vector<std::string> addedPorts_; // network ports added for this run
+    // Network ports added for this run, and a device given at start-up that the system
+    // did not list.
+    std::vector<std::string> addedPorts_;
     DeviceList deviceNames_;
     // While the dialog is visible: follows devices that appear or vanish.
     QTimer deviceWatch_;

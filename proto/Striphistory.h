@@ -23,14 +23,26 @@ public:
     };
 
     // The state after a sentence, at the clock's second: one sample per second, the
-    // latest of that second kept. Seconds without a sentence are unknown samples.
+    // latest of that second kept. Seconds without a sentence are unknown samples. A
+    // second before the latest sample's (the clock stepped back) starts the history
+    // afresh, so its seconds always run on one axis; so does one kSeconds or more after
+    // it, which leaves nothing to keep.
     void Add(const NmeaState& state, std::int64_t second);
+    // Unknown samples up to and including second, so the axis runs on while nothing
+    // arrives (the window's once-a-second refresh); nothing for a second not after the
+    // latest sample's, or before the first Add.
+    void AdvanceTo(std::int64_t second);
     void Clear();
     std::size_t Count() const { return count_; }
     // Sample i, 0 the oldest.
     const Sample& At(std::size_t i) const { return samples_[(first_ + i) % kSeconds]; }
 
 private:
+    // The sample of second, the latest kept: a new one after it, the history started
+    // afresh when second cannot follow it.
+    Sample& SampleOf(std::int64_t second);
+    Sample& Append(std::int64_t second);
+
     std::array<Sample, kSeconds> samples_{};
     std::size_t first_ = 0;
     std::size_t count_ = 0;

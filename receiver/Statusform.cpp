@@ -18,6 +18,7 @@
 #include "base/Clock.h"
 #include "base/Timeutils.h"
 #include "proto/Trackfiles.h"
+#include "receiver/Statisticsform.h"
 #include "ui/Scaleutils.h"
 #include "ui_Statusform.h"
 
@@ -144,6 +145,7 @@ TFormStatus::TFormStatus(QWidget* parent)
     connect(ui->ButtonClear, &QPushButton::clicked, this, &TFormStatus::ButtonClearClick);
     connect(ui->ButtonClose, &QPushButton::clicked, this, &TFormStatus::ButtonCloseClick);
     connect(ui->ButtonExport, &QPushButton::clicked, this, &TFormStatus::ButtonExportClick);
+    connect(ui->ButtonStatistics, &QPushButton::clicked, this, &TFormStatus::ButtonStatisticsClick);
 }
 
 TFormStatus::~TFormStatus() = default;
@@ -165,10 +167,45 @@ void TFormStatus::SetClock(Clock& c) {
 }
 
 void TFormStatus::AddSentence(const std::uint8_t* line, std::size_t length) {
+    const std::int64_t nowMs = clock->Milliseconds();
     const NmeaResult r = status.AddSentence(line, length, clock->Seconds());
-    if (r.outcome == NmeaOutcome::Used)
+    if (r.outcome == NmeaOutcome::Used) {
         track.Add(r, status.State());
+        strip.Add(status.State(), clock->Seconds());
+    }
+    alerts.Sentence(r, status.State(), nowMs);
     dirty = true;
+}
+
+void TFormStatus::BytesReceived(std::size_t length) {
+    const std::int64_t nowMs = clock->Milliseconds();
+    link.BytesReceived(length, nowMs);
+    alerts.BytesReceived(nowMs);
+}
+
+void TFormStatus::FrameReceived(const std::uint8_t* frame, std::size_t length) {
+    link.FrameReceived(frame, length, clock->Milliseconds());
+}
+
+void TFormStatus::LineReceived(const std::uint8_t* line, std::size_t length) {
+    link.LineReceived(line, length, clock->Milliseconds());
+}
+
+void TFormStatus::ResetAlerts() {
+    alerts.Reset();
+    shownAlerts.clear();
+    ui->LabelAlerts->clear();
+}
+
+bool TFormStatus::CheckAlerts() {
+    alerts.Tick(clock->Milliseconds());
+    strip.AdvanceTo(clock->Seconds()); // the charts' time axis moves on in silence too
+    const std::string text = alerts.ActiveText();
+    if (text == shownAlerts)
+        return false;
+    shownAlerts = text;
+    ui->LabelAlerts->setText(QString::fromStdString(text));
+    return true;
 }
 
 void TFormStatus::showEvent(QShowEvent* event) {
@@ -269,12 +306,18 @@ void TFormStatus::ShowValues() {
 void TFormStatus::ButtonClearClick() {
     status.ClearHistory();
     track.Clear();
+    strip.Clear();
     dirty = true;
     TimerTimer();
 }
 
 void TFormStatus::ButtonCloseClick() {
     hide();
+}
+
+void TFormStatus::ButtonStatisticsClick() {
+    if (FormStatistics != nullptr)
+        FormStatistics->ShowOver(OuterRect(*this));
 }
 
 void TFormStatus::ButtonExportClick() {

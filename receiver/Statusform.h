@@ -18,6 +18,12 @@
 // epochs: a day at one fix a second) as a GPX track or a CSV table, chosen by the
 // file's suffix; Clear starts that afresh too.
 //
+// The link's health is kept here as well, fed by the receive path shown or not: the
+// counts and rates of everything received (LinkStats), the alerts (AlertMonitor, whose
+// time conditions the main window's poll checks), and the last ten minutes of the fix
+// for the strip charts. Statistics... shows them (receiver/Statisticsform.h); the
+// alerts that hold are shown in red beside the data state.
+//
 // Created once at start-up, shown modelessly over the main window (centred on its
 // first showing, then where the user left it), hidden by Close or the close box.
 
@@ -28,8 +34,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
+#include "proto/Alerts.h"
 #include "proto/Epochs.h"
+#include "proto/Linkstats.h"
+#include "proto/Striphistory.h"
 #include "proto/Fixstatus.h"
 #include "ui/Windowrect.h"
 
@@ -51,6 +61,20 @@ public:
     void ShowOver(const WindowRect& rect);
     // One $GP line as the main window accepted it, with or without its CR LF.
     void AddSentence(const std::uint8_t* line, std::size_t length);
+    // Everything the receive path delivers, for the counts: each block read, each frame
+    // (from its "$"), each line (with its CR LF) whether a sentence or not.
+    void BytesReceived(std::size_t length);
+    void FrameReceived(const std::uint8_t* frame, std::size_t length);
+    void LineReceived(const std::uint8_t* line, std::size_t length);
+    // The alerts' time conditions, on every poll while a port is open; true when the
+    // alerts that hold changed. ResetAlerts starts the watching afresh (a port opened)
+    // and ends every alert (a port closed: nothing to watch).
+    bool CheckAlerts();
+    void ResetAlerts();
+    const LinkStats& Link() const { return link; }
+    const AlertMonitor& Alerts() const { return alerts; }
+    const StripHistory& Strip() const { return strip; }
+    Clock& StatusClock() const { return *clock; }
 
     // The clock of the arrival times and of "No data" (tests give a FakeClock).
     void SetClock(Clock& clock);
@@ -72,6 +96,7 @@ public:
     void ButtonClearClick();
     void ButtonCloseClick();
     void ButtonExportClick();
+    void ButtonStatisticsClick();
 
     // Runs while the window is shown, once a second.
     QTimer* Timer = nullptr;
@@ -90,6 +115,10 @@ private:
     std::unique_ptr<Ui::TFormStatus> ui;
     FixStatus status;
     EpochCollector track{kTrackCapacity};
+    LinkStats link;
+    AlertMonitor alerts;
+    StripHistory strip;
+    std::string shownAlerts;
     DeviationHistory::Stats stats;
     Clock* clock = nullptr;
     bool dirty = true;          // sentences arrived since the values were last shown

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Makes the README's screenshots again: builds the program, starts a virtual X
 # display and photographs the main window, the Receiver Setup dialog and the Receiver
-# Status window talking to a simulated receiver. Writes docs/main-window.png,
-# docs/receiver-setup.png and docs/receiver-status.png.
+# Status window and its Statistics talking to a simulated receiver. Writes docs/main-window.png,
+# docs/receiver-setup.png, docs/receiver-status.png and docs/receiver-statistics.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh

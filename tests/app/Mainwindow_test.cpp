@@ -98,7 +98,8 @@ TEST_F(MainWindow, MenusAreThoseOfTheDesignInOrder) {
             items << item->objectName() + "=" + item->text();
     }
     EXPECT_EQ(menus, QStringList({"&File", "Port", "Receiver", "&Help"}));
-    // The design's items, and the share beyond it, after a separator at the Port menu's end.
+    // The design's items, and the share and the reopening beyond them, after a separator
+    // at the Port menu's end; the reopening is on from the start.
     // The File menu's recording and replay stand between the design's two items.
     EXPECT_EQ(items, QStringList({"MenuFileLogging=&Logging",
                                   "MenuFileRecordRaw=Record &Raw Data...", "=",
@@ -107,9 +108,13 @@ TEST_F(MainWindow, MenusAreThoseOfTheDesignInOrder) {
                                   "MenuFileExit=E&xit",
                                   "MenuPortConfigure=Configure...", "MenuPortClose=Close", "=",
                                   "MenuPortShare=&Share on TCP...",
+                                  "MenuPortReopen=&Reopen After Unplug",
                                   "MenuRcvrPort=Configure...", "MenuLoad=Load Software",
                                   "MenuRcvrStatus=Status", "MenuHelpContents=&Contents",
                                   "MenuHelpAbout=&About..."}));
+    EXPECT_TRUE(MenuItem("MenuPortReopen")->isCheckable());
+    EXPECT_TRUE(MenuItem("MenuPortReopen")->isChecked());
+    EXPECT_TRUE(FormMain->ReopenOn());
 }
 
 TEST_F(MainWindow, FirstShowingPutsTheSplashOnTopOverIt) {

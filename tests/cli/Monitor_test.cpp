@@ -1,6 +1,6 @@
 // kestrane-cli monitor end to end: a real receiver's capture replayed into a
 // pseudo-terminal, the lines shown and the log written compared with the main window's
-// golden log for the same capture; the device pulled out.
+// golden log for the same capture; the device pulled out, and with --reconnect put back.
 
 #include "tests/cli/Cliprocess.h"
 #include "tests/common/Pty.h"
@@ -109,6 +109,54 @@ TEST_F(MonitorTest, EndsAfterItsDurationAndFailsWhenTheDeviceGoesAway) {
         });
     EXPECT_EQ(gone.status, 1);
     EXPECT_NE(gone.err.find("The device " + path + " went away."), std::string::npos) << gone.err;
+}
+
+// With --reconnect a device pulled out is waited for by the name given, a link, and
+// reopened at its rate once it is back behind the link under another tty: what it sends
+// then is shown and logged after what came before, in the same log; Ctrl-C ends it.
+TEST_F(MonitorTest, WithReconnectTheDeviceBackBehindItsLinkIsReopenedAndLoggedOn) {
+    auto first = std::make_unique<Pty>();
+    Pty second;
+    ASSERT_TRUE(first->ok() && second.ok());
+    const std::string link = dir_ + "/usb-Kestrane_GPS-if00";
+    ASSERT_EQ(symlink(first->path().c_str(), link.c_str()), 0);
+    const std::string log = dir_ + "/monitor.log";
+    int step = 0;
+    std::uint32_t rate = 0;
+    const CliResult r = RunCliProgram(
+        {"--port", link, "--baud", "9600", "monitor", "--reconnect", "--log", log}, {},
+        tree_.path(), std::chrono::seconds(30), [&](pid_t pid, const CliResult& sofar) {
+            const auto said = [&](const std::string& text) {
+                return sofar.out.find(text) != std::string::npos ||
+                       sofar.err.find(text) != std::string::npos;
+            };
+            if (step == 0 && said("Monitoring")) {
+                first->Send("$GPGGA,1*00\r\n");
+                ++step;
+            } else if (step == 1 && said("$GPGGA,1*00")) {
+                first.reset(); // pulled out, and its link gone with it
+                unlink(link.c_str());
+                ++step;
+            } else if (step == 2 && said("waiting for it to return")) {
+                symlink(second.path().c_str(), link.c_str());
+                ++step;
+            } else if (step == 3 && said("Reopened")) {
+                rate = second.LineRate();
+                second.Send("$GPGGA,2*00\r\n");
+                ++step;
+            } else if (step == 4 && said("$GPGGA,2*00")) {
+                kill(pid, SIGINT);
+                ++step;
+            }
+        });
+    EXPECT_EQ(step, 5) << r.err;
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("The device " + link + " went away; waiting for it to return.\nReopened " +
+                         link + " at 9600.\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(rate, 9600u);
+    EXPECT_EQ(ReadFile(log), "$GPGGA,1*00\r\n$GPGGA,2*00\r\n");
 }
 
 } // namespace

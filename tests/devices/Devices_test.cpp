@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QPlainTextEdit>
+#include <QStatusBar>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -284,4 +286,64 @@ TEST(HangUp, ThePluggedBackReceiverOpensAgainAndWorksAsBefore) {
     ASSERT_GE(receiver.ReceivedFrames().size(), 2u);
     EXPECT_EQ(receiver.ReceivedFrames()[0][6], 4);
     EXPECT_EQ(receiver.ReceivedFrames()[1][6], 1);
+}
+
+// The adapter pulled out and put back, found again behind its /dev/serial/by-id link
+// though the system gave it another tty: the port reopens by itself at its rate within
+// about two seconds, the status bar says so, and reception and logging go on into the
+// same file. With Port > Reopen After Unplug off, a pulled adapter is left closed.
+TEST(HangUp, TheReceiverBackBehindItsLinkIsReopenedAndTheLogGoesOn) {
+    SysfsTree sysfs;
+    SimReceiver receiver;
+    ASSERT_TRUE(receiver.Start());
+    QTemporaryDir dir;
+    const std::string link = dir.filePath("usb-Kestrane_GPS-if00").toStdString();
+    fs::create_symlink(receiver.DevicePath(), link);
+    Windows w(sysfs.root(), link);
+    FormMain->SetClock(w.clock);
+    NoteCatcher notes;
+    const std::string log = dir.filePath("gps.txt").toStdString();
+    ASSERT_TRUE(FormMain->StartLogging(QString::fromStdString(log)));
+    OpenByHand(link);
+    ASSERT_TRUE(TickUntil([&] { return FileText(log).find("$GPGGA") != std::string::npos; }));
+    const auto message = [] { return FormMain->statusBar()->currentMessage().toStdString(); };
+    const auto pullOut = [&] {
+        receiver.Stop();
+        fs::remove(link);
+        ASSERT_TRUE(TickUntil([] { return !CommPort.IsOpen(); }, 1000ms));
+    };
+    // Fake time moves 100 ms a tick; true once the port is open.
+    const auto ticksOpen = [&](int ticks) {
+        for (int i = 0; i < ticks && !CommPort.IsOpen(); ++i) {
+            w.clock.AdvanceMilliseconds(100);
+            Tick();
+        }
+        return CommPort.IsOpen();
+    };
+
+    pullOut();
+    EXPECT_EQ(message(), "The device " + link + " went away; waiting for it to return.");
+    const std::string before = FileText(log);
+    EXPECT_FALSE(ticksOpen(30));
+    ASSERT_TRUE(receiver.Start());
+    fs::create_symlink(receiver.DevicePath(), link);
+    ASSERT_TRUE(ticksOpen(20));
+    EXPECT_EQ(FormMain->PanelText(0), Panel(link, "Open"));
+    EXPECT_EQ(message(), "Reopened " + link + " at 19200");
+    ASSERT_TRUE(TickUntil([&] {
+        const std::string text = FileText(log);
+        return text.size() > before.size() &&
+               text.find("$GPGGA", before.size()) != std::string::npos;
+    }));
+    EXPECT_EQ(FileText(log).substr(0, before.size()), before);
+    EXPECT_TRUE(FormMain->LoggingOn());
+
+    FormMain->findChild<QAction*>("MenuPortReopen")->trigger();
+    EXPECT_FALSE(FormMain->ReopenOn());
+    pullOut();
+    ASSERT_TRUE(receiver.Start());
+    fs::create_symlink(receiver.DevicePath(), link);
+    EXPECT_FALSE(ticksOpen(30));
+    EXPECT_EQ(FormMain->PanelText(0), Panel(link, "Closed"));
+    EXPECT_TRUE(notes.texts.empty());
 }

@@ -1,6 +1,6 @@
 // Takes the README's pictures of the program: the main window receiving from a
 // simulated receiver, the Receiver Setup dialog filled from the receiver's reports,
-// and the Receiver Status window with a minute of fixes. Run by scripts/screenshots.sh
+// the Receiver Status window with a minute of fixes, and its Statistics. Run by scripts/screenshots.sh
 // under Xvfb; writes main-window.png, receiver-setup.png and receiver-status.png into
 // the folder given as the first argument.
 
@@ -15,6 +15,7 @@
 #include "app/Startup.h"
 #include "proto/Port.h"
 #include "receiver/Rcvrportform.h"
+#include "receiver/Statisticsform.h"
 #include "receiver/Statusform.h"
 #include "sim/Simreceiver.h"
 #include "ui/Aboutform.h"
@@ -81,6 +82,12 @@ int main(int argc, char** argv) {
     FormStatus->ShowOver(OuterRect(*FormMain));
     RunFor(6000);
     ok = Save(FormStatus, folder + "/receiver-status.png") && ok;
+
+    // Its Statistics: the counts of the last seconds and the charts of the run so far.
+    FormStatistics->ShowOver(OuterRect(*FormStatus));
+    RunFor(2500);
+    ok = Save(FormStatistics, folder + "/receiver-statistics.png") && ok;
+    FormStatistics->hide();
 
     CommPort.Close();
     DestroyWindows();
