@@ -446,10 +446,6 @@ void TFormMain::StopSharing() {
 void TFormMain::UpdateSharePanel() {
     if (!share.Running()) {
         panel2->hide();
-    // Only while received bytes are recorded: to which file.
-    panel3 = new QLabel(this);
-    ui->StatusBar->addPermanentWidget(panel3);
-    panel3->hide();
         return;
     }
     const QString text = "Sharing on " + QString::fromStdString(share.Address()) + " (" +
