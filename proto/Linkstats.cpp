@@ -1,4 +1,5 @@
 #include "proto/Linkstats.h"
+#include "proto/Nmea.h"
 
 #include "proto/Memoutils.h"
 #include "proto/Numbertext.h"
@@ -18,16 +19,6 @@ bool IsCapital(std::uint8_t c) {
     return c >= 'A' && c <= 'Z';
 }
 
-int HexValue(std::uint8_t c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 enum class LineKind { Sentence, Refused, NotSentence };
 
 // What a line is, by the rules of the header; its CR LF taken off already.
@@ -41,19 +32,11 @@ LineKind Classify(const std::uint8_t* line, std::size_t n) {
         return LineKind::Sentence;
     }
     const std::size_t at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(star) - line);
-    if (n != at + 3) {
-        return LineKind::Refused;
-    }
-    const int high = HexValue(line[at + 1]);
-    const int low = HexValue(line[at + 2]);
-    if (high < 0 || low < 0) {
-        return LineKind::Refused;
-    }
     std::uint8_t sum = 0;
     for (std::size_t i = 1; i < at; ++i) {
         sum ^= line[i];
     }
-    return sum == ((high << 4) | low) ? LineKind::Sentence : LineKind::Refused;
+    return NmeaChecksumMatches(line + at, n - at, sum) ? LineKind::Sentence : LineKind::Refused;
 }
 
 std::string IdName(int id) {

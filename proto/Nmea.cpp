@@ -34,16 +34,6 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-int HexValue(std::uint8_t c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // Digits only, at most 9 of them.
 bool ParseUnsigned(const Field& f, int& value) {
     if (f.Empty() || f.length > 9)
@@ -433,6 +423,23 @@ NmeaType TypeOf(const char* address) {
 
 } // namespace
 
+bool NmeaChecksumMatches(const std::uint8_t* tail, std::size_t length, std::uint8_t sum) {
+    const auto HexValue = [](std::uint8_t c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        return -1;
+    };
+    if (length != 3 || tail[0] != '*')
+        return false;
+    const int high = HexValue(tail[1]);
+    const int low = HexValue(tail[2]);
+    return high >= 0 && low >= 0 && high * 16 + low == sum;
+}
+
 NmeaResult NmeaDecoder::Decode(const std::uint8_t* line, std::size_t length) {
     NmeaResult result;
     if (line == nullptr || length < 3 || line[0] != '$' || line[1] != 'G' || line[2] != 'P') {
@@ -460,10 +467,7 @@ NmeaResult NmeaDecoder::Decode(const std::uint8_t* line, std::size_t length) {
     }
     const bool checked = end < length;
     if (checked) {
-        const bool matches = length - end == 3 && HexValue(line[end + 1]) >= 0 &&
-                             HexValue(line[end + 2]) >= 0 &&
-                             HexValue(line[end + 1]) * 16 + HexValue(line[end + 2]) == sum;
-        if (!matches) {
+        if (!NmeaChecksumMatches(line + end, length - end, sum)) {
             ++unusable_;
             result.outcome = NmeaOutcome::Unusable;
             return result;

@@ -109,6 +109,11 @@ struct NmeaResult {
     bool validPosition = false;
 };
 
+// Whether [tail, tail + length) is the checksum that ends a sentence: "*" and two hex
+// digits (either case) and nothing more, whose value is sum, the XOR of every byte
+// between "$" and "*". The one reading of a checksum for every reader of sentences.
+bool NmeaChecksumMatches(const std::uint8_t* tail, std::size_t length, std::uint8_t sum);
+
 class NmeaDecoder {
 public:
     // Decodes one line, with or without its CR LF.

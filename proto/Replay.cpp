@@ -17,6 +17,7 @@
 #include "proto/Replay.h"
 
 #include "proto/Memoutils.h"
+#include "proto/Nmea.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -55,19 +56,6 @@ bool IsAddressByte(std::uint8_t b) {
 
 bool IsDigit(std::uint8_t b) {
     return b >= '0' && b <= '9';
-}
-
-int HexValue(std::uint8_t b) {
-    if (b >= '0' && b <= '9') {
-        return b - '0';
-    }
-    if (b >= 'A' && b <= 'F') {
-        return b - 'A' + 10;
-    }
-    if (b >= 'a' && b <= 'f') {
-        return b - 'a' + 10;
-    }
-    return -1;
 }
 
 // Whether p (n bytes, from a "$" or "!") begins a sentence: an address of 3 to 6
@@ -145,8 +133,7 @@ TimeScan SentenceTime(const std::uint8_t* p, std::size_t n, bool complete, std::
         sum ^= p[i];
     }
     if (star != end) {
-        if (star + 3 != end || HexValue(p[star + 1]) < 0 || HexValue(p[star + 2]) < 0 ||
-            HexValue(p[star + 1]) * 16 + HexValue(p[star + 2]) != sum) {
+        if (!NmeaChecksumMatches(p + star, end - star, sum)) {
             return TimeScan::None;
         }
     }

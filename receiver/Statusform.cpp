@@ -193,18 +193,18 @@ void TFormStatus::LineReceived(const std::uint8_t* line, std::size_t length) {
 
 void TFormStatus::ResetAlerts() {
     alerts.Reset();
-    shownAlerts.clear();
+    shownEvents = 0;
     ui->LabelAlerts->clear();
 }
 
 bool TFormStatus::CheckAlerts() {
     alerts.Tick(clock->Milliseconds());
     strip.AdvanceTo(clock->Seconds()); // the charts' time axis moves on in silence too
-    const std::string text = alerts.ActiveText();
-    if (text == shownAlerts)
+    // The alerts that hold change only with an event: a poll without one costs nothing.
+    if (alerts.EventCount() == shownEvents)
         return false;
-    shownAlerts = text;
-    ui->LabelAlerts->setText(QString::fromStdString(text));
+    shownEvents = alerts.EventCount();
+    ui->LabelAlerts->setText(QString::fromStdString(alerts.ActiveText()));
     return true;
 }
 

@@ -118,7 +118,7 @@ private:
     LinkStats link;
     AlertMonitor alerts;
     StripHistory strip;
-    std::string shownAlerts;
+    std::uint64_t shownEvents = 0; // alert events shown, of all since the last reset
     DeviationHistory::Stats stats;
     Clock* clock = nullptr;
     bool dirty = true;          // sentences arrived since the values were last shown
