@@ -1,4 +1,5 @@
 #include "proto/Precision.h"
+#include "proto/Jsontext.h"
 
 #include "proto/Numbertext.h"
 
@@ -307,24 +308,6 @@ std::string JsonNumber(double value) {
 
 std::string JsonNumber(const std::optional<double>& value) {
     return value ? JsonNumber(*value) : std::string("null");
-}
-
-std::string JsonString(const std::string& text) {
-    std::string s = "\"";
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            s += '\\';
-            s += c;
-        } else if (b < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", b);
-            s += esc;
-        } else {
-            s += c;
-        }
-    }
-    return s + "\"";
 }
 
 } // namespace
