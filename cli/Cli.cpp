@@ -1,11 +1,23 @@
 #include "cli/Cli.h"
 
+#include "cli/Batch.h"
+#include "cli/Child.h"
 #include "connect/Portsearch.h"
+#include "loader/Loadsequence.h"
+#include "receiver/Profile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string_view>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -14,7 +26,11 @@ constexpr const char* kProgram = "kestrane-cli";
 const std::vector<OptionInfo> kCommonOptions = {
     {"--port", "DEVICE|auto",
      "the receiver's serial device, or auto to search every device first (default: the "
-     "first device listed by 'ports')"},
+     "first device listed by 'ports'); given more than once, info, set, diff and load run "
+     "on every device at once"},
+    {"--ports-from", "FILE",
+     "with info, set, diff and load: run on every device FILE names, one a line (blank "
+     "lines and lines starting with # are skipped)"},
     {"--baud", "RATE",
      "the port's baud rate: 4800, 9600, 19200 or 38400 (default 19200; with --port auto "
      "and no rate the search tries all four)"},
@@ -37,19 +53,26 @@ const std::vector<CommandInfo> kCommands = {
      "Asks the receiver for its Configuration and Corrections status reports and prints "
      "its software version, GPS engine status, the NMEA sentences it sends, navigation "
      "rate, WAAS, corrections, correction frequency and the port's device and rate. Exits "
-     "1 when no report arrives within three seconds.",
+     "1 when no report arrives within three seconds. The JSON object is a settings "
+     "profile as it stands: set --profile and diff --profile take it back.",
      {{"--json", nullptr, "print one JSON object instead of text"}}, nullptr, RunInfo},
     {"set",
-     "[--nmea LIST] [--nav-rate 1|5] [--waas on|off] [--corrections on|off] "
-     "[--freq default|MHZ] [--new-baud RATE]",
+     "[--profile FILE] [--nmea LIST] [--nav-rate 1|5] [--waas on|off] "
+     "[--corrections on|off] [--freq default|MHZ] [--new-baud RATE] [--json]",
      "change the receiver's settings",
      "Reads the receiver's settings, changes only those given, and sends them as Receiver "
      "Setup's Apply does: the Navigation rate, Corrections and Output configuration "
      "commands, a pause of 200 ms, then the port moves to the new baud rate. As in Receiver "
      "Setup, the receiver's binary messages are switched off. Then reads the settings "
      "again, prints them, and exits 1, listing the differences, when the receiver does not "
-     "report what was asked. A bad value is refused before anything is sent.",
-     {{"--nmea", "LIST", "NMEA sentences to send, e.g. GGA,RMC (of GGA, GSA, ZDA, VTG, RMC), "
+     "report what was asked. A bad value is refused before anything is sent. With "
+     "--profile the settings a profile holds (info --json writes one) are taken first, and "
+     "the options given beside it change them further; a profile that cannot be read, "
+     "has an unknown version or a value out of range is refused, naming the field, and "
+     "nothing is sent.",
+     {{"--profile", "FILE", "take the settings the profile FILE holds"},
+      {"--json", nullptr, "print the settings read back as one JSON object, as info does"},
+      {"--nmea", "LIST", "NMEA sentences to send, e.g. GGA,RMC (of GGA, GSA, ZDA, VTG, RMC), "
                          "or none"},
       {"--nav-rate", "1|5", "fixes per second"},
       {"--waas", "on|off", "WAAS"},
@@ -59,7 +82,17 @@ const std::vector<CommandInfo> kCommands = {
        "1525 to 1559 on a 0.5 kHz step, such as 1545.5"},
       {"--new-baud", "RATE", "the receiver's new baud rate: 4800, 9600, 19200 or 38400"}},
      nullptr, RunSet},
-    {"load", "[--follow]", "load new software into the receiver",
+    {"diff", "--profile FILE [--json]", "compare the receiver's settings with a profile",
+     "Reads the receiver's settings and lists, one a line, each setting the profile FILE "
+     "holds that the receiver has otherwise (\"navigation rate: profile 5, receiver 1\"). "
+     "Nothing is changed: only the two reports are asked for. Exits 0 when the receiver "
+     "has every setting of the profile, 1 when any differs (their number then on standard "
+     "error) or the receiver cannot be read.",
+     {{"--profile", "FILE", "the profile to compare with"},
+      {"--json", nullptr,
+       "print one JSON object: the device and the list of differences"}},
+     nullptr, RunDiff},
+    {"load", "[--follow] [--json]", "load new software into the receiver",
      "Loads the software file FILE (.gst) into the receiver as the Load Software window "
      "does. The whole file is read and checked first; a name without .gst (\"Invalid File "
      "Type\") or a file that cannot be sent as it stands, or holds no record, is refused "
@@ -78,7 +111,10 @@ const std::vector<CommandInfo> kCommands = {
        "then follow the GPS engine taking the software in (\"Downloading to GPS Engine\", "
        "\"Cycle Power Now\"), ask for the receiver's power to be cycled and Enter pressed, "
        "and end with \"Done\" and the new software version; exit 1 on \"Failed GPS Engine "
-       "download\""}},
+       "download\""},
+      {"--json", nullptr,
+       "say what happened as one JSON object a unit (as for several ports) instead of "
+       "lines"}},
      "FILE", RunLoad, true, true},
     {"monitor",
      "[--log FILE] [--raw FILE] [--gpx OUT] [--csv OUT] [--duration SECONDS] "
@@ -180,7 +216,13 @@ const std::vector<CommandInfo> kCommands = {
 
 // The common options that only a command talking to a receiver takes.
 bool IsPortOption(std::string_view name) {
-    return name == "--port" || name == "--baud";
+    return name == "--port" || name == "--baud" || name == "--ports-from";
+}
+
+// The commands that run on many ports at once.
+bool RunsOnManyPorts(const CommandInfo& c) {
+    const std::string_view name = c.name;
+    return name == "info" || name == "set" || name == "diff" || name == "load";
 }
 
 const CommandInfo* FindCommand(std::string_view name) {
@@ -247,6 +289,8 @@ void PrintOptions(std::ostream& out, const std::vector<OptionInfo>& options) {
 
 void PrintOverview(std::ostream& out) {
     out << "Usage: " << kProgram << " [--port DEVICE|auto] [--baud RATE] COMMAND [options]\n"
+        << "       " << kProgram
+        << " --port DEVICE --port DEVICE... | --ports-from FILE  info|set|diff|load ...\n"
         << "Finds, reads, configures, loads and logs a Kestrane GPS receiver.\n\n"
         << "Commands:\n";
     for (const CommandInfo& c : kCommands) {
@@ -309,6 +353,14 @@ bool ParsePlainDecimal(const std::string& text, double& value) {
     return true;
 }
 
+bool StandardOutputIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(STDOUT_FILENO) == 1;
+#endif
+}
+
 bool ParseBaud(const std::string& text, std::uint32_t& rate) {
     for (std::uint32_t r : kBaudRates) {
         if (text == std::to_string(r)) {
@@ -318,6 +370,77 @@ bool ParseBaud(const std::string& text, std::uint32_t& rate) {
     }
     return false;
 }
+
+namespace {
+
+// The command on every port of ports and the files, each in a process of its own.
+int RunManyPorts(Invocation& inv, std::vector<std::string> ports,
+                 const std::vector<std::string>& portFiles, std::vector<std::string> unitArgs,
+                 const char* argv0) {
+    if (!RunsOnManyPorts(inv.command)) {
+        return inv.Usage(std::string(inv.command.name) + " takes one port; info, set, diff "
+                                                         "and load take several");
+    }
+    for (const std::string& file : portFiles) {
+        std::string error;
+        if (!ReadPortsFile(file, ports, error)) {
+            inv.err << "Error reading " << file << ": " << error << std::endl;
+            return kExitFailed;
+        }
+    }
+    if (ports.empty()) {
+        return inv.Usage("no device in " + portFiles.front());
+    }
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        if (ports[i] == "auto") {
+            return inv.Usage("--port auto searches for one receiver; name each device");
+        }
+        if (std::find(ports.begin(), ports.begin() + static_cast<std::ptrdiff_t>(i),
+                      ports[i]) != ports.begin() + static_cast<std::ptrdiff_t>(i)) {
+            // Two units on one port would talk over each other.
+            return inv.Usage("the device " + ports[i] + " is named twice");
+        }
+    }
+
+    BatchPlan plan;
+    plan.command = &inv.command;
+    plan.devices = ports;
+    plan.unitArgs = std::move(unitArgs);
+    plan.program = RunningProgramPath(argv0);
+    plan.json = inv.Has("--json");
+    plan.follow = inv.Has("--follow");
+    plan.terminal = &inv.out == &std::cout && StandardOutputIsTerminal();
+    // What every unit would refuse is refused once, before any starts.
+    if (inv.Has("--profile")) {
+        ReceiverProfile profile;
+        std::string error;
+        if (!ReadProfileFile(inv.Value("--profile"), profile, error)) {
+            inv.err << "Error in profile " << inv.Value("--profile") << ": " << error
+                    << std::endl;
+            return kExitFailed;
+        }
+    }
+    if (inv.command.name == std::string("load")) {
+        SerialPort unopened;
+        LoadSequence sequence(unopened, SystemClock());
+        std::string lower = inv.operand;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (lower.find(".gst") == std::string::npos) {
+            inv.err << "Invalid File Type: " << inv.operand << std::endl;
+            return kExitFailed;
+        }
+        if (!sequence.OpenSoftwareFile(inv.operand)) {
+            inv.err << "Error opening file " << inv.operand << ": "
+                    << sequence.FileRefusalText() << std::endl;
+            return kExitFailed;
+        }
+        plan.records = sequence.RecordCount();
+    }
+    return RunBatch(plan, inv.out, inv.err);
+}
+
+} // namespace
 
 const std::vector<CommandInfo>& Commands() {
     return kCommands;
@@ -341,6 +464,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     bool help = false;
     std::string portOption; // the first of --port and --baud given, if any
     PortChoice port;
+    std::vector<std::string> ports;     // every --port, in order
+    std::vector<std::string> portFiles; // every --ports-from
+    std::vector<bool> unitArg(static_cast<std::size_t>(argc), true); // kept for a batch's units
     std::map<std::string, std::string> options;
     std::string operand;
     bool haveOperand = false;
@@ -384,12 +510,23 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
             if (IsPortOption(name) && portOption.empty()) {
                 portOption = name;
             }
+            if (name == "--port" || name == "--ports-from" ||
+                (name == "--json" && command != nullptr && command->name == std::string("load"))) {
+                // Each unit of a batch gets its own port; a load's units speak in lines.
+                unitArg[static_cast<std::size_t>(i)] = false;
+                if (eq == std::string::npos && option->value != nullptr) {
+                    unitArg[static_cast<std::size_t>(i - 1)] = false;
+                }
+            }
             if (name == "--help") {
                 help = true;
+            } else if (name == "--ports-from") {
+                portFiles.push_back(value);
             } else if (name == "--port") {
                 if (value.empty()) {
                     return usage("bad value '' for --port: a device or auto");
                 }
+                ports.push_back(value);
                 port.deviceGiven = true;
                 port.autoDevice = value == "auto";
                 port.device = port.autoDevice ? std::string() : value;
@@ -436,7 +573,19 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (command->operand != nullptr && !haveOperand && !command->operandOptional) {
         return inv.Usage(std::string(command->name) + " needs " + command->operand);
     }
-    int status = command->run(inv);
+    int status = kExitOk;
+    if (ports.size() > 1 || !portFiles.empty() ||
+        (command->name == std::string("load") && inv.Has("--json"))) {
+        std::vector<std::string> args;
+        for (int i = 1; i < argc; ++i) {
+            if (unitArg[static_cast<std::size_t>(i)]) {
+                args.push_back(argv[i]);
+            }
+        }
+        status = RunManyPorts(inv, ports, portFiles, args, argv[0]);
+    } else {
+        status = command->run(inv);
+    }
 
     // What the command printed must have reached standard output; a result lost on a
     // full disk or in a closed pipe is not a success.

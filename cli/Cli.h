@@ -6,6 +6,10 @@
 // window's monitor text and log rule.
 //
 //   kestrane-cli [--port DEVICE|auto] [--baud RATE] COMMAND [options] [operand]
+//   kestrane-cli --port DEVICE --port DEVICE ... COMMAND ...   (or --ports-from FILE)
+//
+// With more than one port, info, set, diff and load run on all of them at once, each in
+// a process of its own (cli/Batch.h).
 //
 // Results go to standard output, messages to standard error. Exit status 0 on success,
 // 1 when the operation failed, 2 for a usage error (the message names the argument).
@@ -83,6 +87,14 @@ const std::vector<CommandInfo>& Commands();
 // exit status.
 int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err);
 
+// How diff ends its count of differences on standard error ("2 settings differ from the
+// profile."), by which a batch tells differences from a failure to read the receiver.
+inline constexpr const char* kDiffersText = " from the profile.";
+
+// Whether standard output is a terminal: progress is then drawn in place, and a file or
+// pipe gets plain lines.
+bool StandardOutputIsTerminal();
+
 // One of the four offered rates, written in decimal.
 bool ParseBaud(const std::string& text, std::uint32_t& rate);
 
@@ -99,3 +111,4 @@ int RunMonitor(Invocation& inv);
 int RunReplayCommand(Invocation& inv);
 int RunReport(Invocation& inv);
 int RunLoad(Invocation& inv);
+int RunDiff(Invocation& inv);

@@ -1,29 +1,12 @@
-// The commands of kestrane-cli: ports, find, info and set.
+// The commands of kestrane-cli: ports, find, info, set and diff.
 
 #include "cli/Cli.h"
 
 #include "proto/Port.h"
+#include "proto/Jsontext.h"
+#include "receiver/Profile.h"
 
 namespace {
-
-// A JSON string literal.
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            static const char hex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 std::string OnOff(bool on) {
     return on ? "on" : "off";
@@ -53,7 +36,8 @@ void PrintSettingsJson(std::ostream& out, const Traffic& t) {
         }
     }
     const bool alternate = s.FreqMode != 0;
-    out << "{\"device\":" << JsonString(PortDeviceName) << ",\"baud_rate\":" << s.BaudRate
+    out << "{\"device\":" << JsonString(PortDeviceName)
+        << ",\"profile_version\":" << kProfileFormatVersion << ",\"baud_rate\":" << s.BaudRate
         << ",\"software_version\":"
         << (t.versionKnown ? JsonString(SoftwareVersionText(t.config)) : "null")
         << ",\"engine_status\":"
@@ -64,6 +48,16 @@ void PrintSettingsJson(std::ostream& out, const Traffic& t) {
         << ",\"frequency\":" << JsonString(alternate ? "alternate" : "default")
         << ",\"frequency_mhz\":" << (alternate ? ChannelMHzText(s.ChannelNum) : "null")
         << ",\"channel\":" << (alternate ? std::to_string(s.ChannelNum) : "null") << "}\n";
+}
+
+// Reads the profile FILE names; false after a message naming the file and what is wrong.
+bool ReadProfileOption(const std::string& file, ReceiverProfile& profile, std::ostream& err) {
+    std::string error;
+    if (!ReadProfileFile(file, profile, error)) {
+        err << "Error in profile " << file << ": " << error << std::endl;
+        return false;
+    }
+    return true;
 }
 
 bool ParseOnOff(const std::string& text, bool& on) {
@@ -161,22 +155,29 @@ int RunSet(Invocation& inv) {
         return inv.Usage("bad value '" + inv.Value("--new-baud") +
                          "' for --new-baud: one of 4800, 9600, 19200, 38400");
     }
-    if (inv.options.empty()) {
+    if (inv.options.empty() || (inv.options.size() == 1 && inv.Has("--json"))) {
         return inv.Usage("set needs at least one setting to change");
+    }
+    ReceiverProfile profile;
+    if (inv.Has("--profile") && !ReadProfileOption(inv.Value("--profile"), profile, inv.err)) {
+        return kExitFailed;
     }
 
     Traffic traffic;
     if (!OpenConnection(inv.port, traffic, inv.err) || !ReadReports(traffic, inv.err)) {
         return kExitFailed;
     }
-    if (inv.Has("--waas") && waasOn && traffic.settings.WaasState != 1 &&
-        traffic.settings.WaasState != 0) {
+    const bool waasAsked = inv.Has("--waas") ? waasOn : profile.WaasOn.value_or(false);
+    if (waasAsked && traffic.settings.WaasState != 1 && traffic.settings.WaasState != 0) {
         // Receiver Setup offers no WAAS buttons for such a receiver either.
         inv.err << "WAAS is not available on this receiver; nothing was changed." << std::endl;
         return kExitFailed;
     }
 
-    ApplyValues values = ApplyValuesFrom(traffic.settings);
+    // The profile first; the options given beside it override it.
+    ReceiverSettings wanted = traffic.settings;
+    ApplyProfile(profile, wanted);
+    ApplyValues values = ApplyValuesFrom(wanted);
     if (inv.Has("--nmea")) {
         values.nmeaFlags = nmea;
     }
@@ -218,13 +219,50 @@ int RunSet(Invocation& inv) {
     if (!ReadReports(traffic, inv.err)) {
         return kExitFailed;
     }
-    PrintSettings(inv.out, traffic);
+    if (inv.Has("--json")) {
+        PrintSettingsJson(inv.out, traffic);
+    } else {
+        PrintSettings(inv.out, traffic);
+    }
     const std::vector<std::string> differences = ApplyDifferences(values, traffic.settings);
     if (!differences.empty()) {
         inv.err << "The receiver does not report what was asked:" << std::endl;
         for (const std::string& d : differences) {
             inv.err << "  " << d << std::endl;
         }
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+int RunDiff(Invocation& inv) {
+    if (!inv.Has("--profile")) {
+        return inv.Usage("diff needs --profile FILE");
+    }
+    ReceiverProfile profile;
+    if (!ReadProfileOption(inv.Value("--profile"), profile, inv.err)) {
+        return kExitFailed;
+    }
+    Traffic traffic;
+    if (!OpenConnection(inv.port, traffic, inv.err) || !ReadReports(traffic, inv.err)) {
+        return kExitFailed;
+    }
+    const std::vector<std::string> differences = DiffProfile(profile, traffic.settings);
+    if (inv.Has("--json")) {
+        std::string list;
+        for (const std::string& d : differences) {
+            list += (list.empty() ? "" : ",") + JsonString(d);
+        }
+        inv.out << "{\"device\":" << JsonString(PortDeviceName) << ",\"differences\":[" << list
+                << "]}\n";
+    } else {
+        for (const std::string& d : differences) {
+            inv.out << d << "\n";
+        }
+    }
+    if (!differences.empty()) {
+        inv.err << differences.size() << (differences.size() == 1 ? " setting differs" : " settings differ")
+                << kDiffersText << std::endl;
         return kExitFailed;
     }
     return kExitOk;

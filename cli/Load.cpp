@@ -13,24 +13,9 @@
 #include <iostream>
 #include <thread>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-// Progress is drawn as a bar only on a terminal; a file or pipe gets plain lines.
-bool StandardOutputIsTerminal() {
-#ifdef _WIN32
-    return _isatty(_fileno(stdout)) != 0;
-#else
-    return isatty(STDOUT_FILENO) == 1;
-#endif
-}
 
 // The window's load timer: one tick a millisecond.
 constexpr std::chrono::milliseconds kLoadTick{1};

@@ -1,6 +1,10 @@
 #include "receiver/Profile.h"
+#include "proto/Jsontext.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <cctype>
 #include <charconv>
 #include <utility>
@@ -333,25 +337,6 @@ private:
     std::size_t pos_ = 0;
     std::string error_;
 };
-
-// Text as it goes into a JSON string literal, quotes included.
-std::string JsonString(std::string_view text) {
-    static const char hex[] = "0123456789abcdef";
-    std::string out = "\"";
-    for (const unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            out += "\\u00";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 // A value as an error message shows it: short, and printable whatever it holds.
 std::string Shown(const JsonValue& v) {
@@ -722,4 +707,52 @@ std::vector<std::string> DiffProfile(const ReceiverProfile& p, const ReceiverSet
         differ("frequency", FrequencyOf(*p.Frequency), FrequencyText(s));
     }
     return out;
+}
+
+bool ReadProfileFile(const std::string& path, ReceiverProfile& out, std::string& error) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = std::strerror(errno);
+        return false;
+    }
+    std::string text;
+    char block[4096];
+    bool failed = false;
+    while (text.size() <= kProfileMaxBytes) {
+        const std::size_t got = std::fread(block, 1, sizeof block, file);
+        text.append(block, got);
+        if (got < sizeof block) {
+            failed = std::ferror(file) != 0;
+            break;
+        }
+    }
+    const int readError = errno;
+    std::fclose(file);
+    if (failed) {
+        error = std::string("cannot be read: ") + std::strerror(readError);
+        return false;
+    }
+    if (text.size() > kProfileMaxBytes) {
+        error = "longer than " + std::to_string(kProfileMaxBytes) + " bytes: not a profile";
+        return false;
+    }
+    return ParseProfile(text, out, error);
+}
+
+bool WriteProfileFile(const std::string& path, const ReceiverProfile& profile,
+                      std::string& error) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        error = std::strerror(errno);
+        return false;
+    }
+    const std::string text = WriteProfile(profile);
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
+                         std::fflush(file) == 0;
+    const int writeError = errno;
+    if (std::fclose(file) != 0 || !written) {
+        error = std::strerror(written ? errno : writeError);
+        return false;
+    }
+    return true;
 }

@@ -82,6 +82,16 @@ bool ParseProfile(std::string_view json, ReceiverProfile& out, std::string& erro
 // The document of a profile, one key a line, absent settings left out.
 std::string WriteProfile(const ReceiverProfile& profile);
 
+// Reads the profile in the file at path. A file that cannot be read, is longer than
+// kProfileMaxBytes or does not hold a profile is refused with the reason in error
+// ("nav_rate: 3 is not 1 or 5", "no such file"); out is then left as it was.
+bool ReadProfileFile(const std::string& path, ReceiverProfile& out, std::string& error);
+
+// Writes the profile's document to the file at path, replacing it. False, with the
+// reason in error, when any of it could not be written.
+bool WriteProfileFile(const std::string& path, const ReceiverProfile& profile,
+                      std::string& error);
+
 // A profile of every setting the receiver reports, as reported: a value no receiver should
 // report is refused, naming it, when the profile is read back. WAAS is left out of it for
 // a receiver without WAAS.

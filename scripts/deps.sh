@@ -13,6 +13,7 @@ packages=(
   librsvg2-bin icoutils nsis xdotool x11-apps netpbm xz-utils
   ser2net gpsd gpsd-clients
   libxml2-utils gpsbabel
+  parallel jq
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -231,7 +231,7 @@ TEST_F(CliTest, InfoPrintsTheReportedSettingsAsTextAndJson) {
     const CliResult json = Run({"info", "--json"}, {dev}); // the first device, at 19200
     EXPECT_EQ(json.status, 0) << json.err;
     EXPECT_EQ(json.out, "{\"device\":\"" + dev +
-                            "\",\"baud_rate\":19200,\"software_version\":\"2.5b\","
+                            "\",\"profile_version\":1,\"baud_rate\":19200,\"software_version\":\"2.5b\","
                             "\"engine_status\":0,\"nmea\":[\"GGA\",\"RMC\"],\"nav_rate\":5,"
                             "\"waas\":\"not available\",\"corrections\":\"off\","
                             "\"frequency\":\"alternate\",\"frequency_mhz\":1545.5005,"
