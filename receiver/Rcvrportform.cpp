@@ -1,14 +1,22 @@
 #include "receiver/Rcvrportform.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QToolButton>
+
+#include <string_view>
 
 #include "connect/Portform.h"
 #include "proto/Memoutils.h"
 #include "proto/Port.h"
+#include "receiver/Profile.h"
 #include "receiver/Rcvrsettings.h"
 #include "ui/Noteform.h"
 #include "ui/Scaleutils.h"
@@ -30,6 +38,10 @@ void PairToggles(QToolButton* a, QToolButton* b) {
             a->setChecked(false);
     });
 }
+
+const QString kProfileFilter = QStringLiteral("Settings profiles (*.json);;All files (*)");
+const QString kSaveTitle = QStringLiteral("Save a settings profile");
+const QString kOpenTitle = QStringLiteral("Open a settings profile");
 
 } // namespace
 
@@ -97,6 +109,8 @@ TFormRcvrPort::TFormRcvrPort(QWidget* parent)
     connect(ui->ButtonRequest, &QPushButton::clicked, this, &TFormRcvrPort::ButtonRequestClick);
     connect(ui->ButtonDflt, &QToolButton::clicked, this, &TFormRcvrPort::ButtonDfltClick);
     connect(ui->ButtonAlt, &QToolButton::clicked, this, &TFormRcvrPort::ButtonAltClick);
+    connect(ui->ButtonSave, &QPushButton::clicked, this, &TFormRcvrPort::ButtonSaveClick);
+    connect(ui->ButtonOpen, &QPushButton::clicked, this, &TFormRcvrPort::ButtonOpenClick);
 }
 
 TFormRcvrPort::~TFormRcvrPort() = default;
@@ -127,6 +141,10 @@ void TFormRcvrPort::OnReceiverReport(const std::uint8_t* frame, int len) {
     // A report too short for the fields read from it is ignored rather than read beyond
     // its end. The rate shown is our own port's, which the receiver's must match for the
     // report to have arrived at all.
+    ConfigurationReport report;
+    if (ReadConfigurationReport(frame, len, report)) {
+        SoftwareVersion = SoftwareVersionText(report);
+    }
     if (DecodeConfigurationSettings(frame, len, static_cast<std::uint32_t>(PortBaudRate),
                                     Settings)) {
         if (RefreshOnConfig) {
@@ -192,44 +210,64 @@ void TFormRcvrPort::ShowSettings() {
     SelectEntry(*ui->ComboBoxNavRate, Settings.NavRate == 5 ? 1 : 0);
 }
 
-bool TFormRcvrPort::ReadControls() {
-    Settings.NmeaFlags = 0;
+void TFormRcvrPort::ReadControls(ReceiverSettings& settings) {
+    settings.NmeaFlags = 0;
     const QToolButton* const nmea[] = {ui->ButtonGGA, ui->ButtonGSA, ui->ButtonZDA, ui->ButtonVTG,
                                        ui->ButtonRMC};
     for (int bit = 0; bit < 5; ++bit) {
         if (nmea[bit]->isChecked()) {
-            Settings.NmeaFlags |= 1u << bit;
+            settings.NmeaFlags |= 1u << bit;
         }
     }
     // The binary-message toggles are hidden and not read.
-    Settings.BinaryFlags = 0;
+    settings.BinaryFlags = 0;
 
-    Settings.BaudRate = ReadBaudRateEntry(*ui->ComboBoxBaudRate);
+    settings.BaudRate = ReadBaudRateEntry(*ui->ComboBoxBaudRate);
 
     const int navIndex = SelectedEntry(*ui->ComboBoxNavRate);
-    Settings.NavRate = navIndex == 1 ? 5 : 1;
+    settings.NavRate = navIndex == 1 ? 5 : 1;
     SelectEntry(*ui->ComboBoxNavRate, navIndex == 1 ? 1 : 0);
+}
+
+bool TFormRcvrPort::TypedChannel(std::int32_t& channel) const {
+    double mhz = 0;
+    return ParseMHz(ui->EditChannelNum->text(), QLocale(), mhz) && MHzToChannel(mhz, channel);
+}
+
+void TFormRcvrPort::ShowFrequencyRefused() {
+    if (FormNote != nullptr) {
+        FormNote->ShowNote(OuterRect(*this),
+                           QStringLiteral("'%1' is not a valid floating point value")
+                               .arg(ui->EditChannelNum->text()));
+    }
+}
+
+bool TFormRcvrPort::ControlSettings(ReceiverSettings& settings, bool refuse) {
+    settings = Settings;
+    ReadControls(settings);
+    // Greyed WAAS buttons belong to a receiver without WAAS, which the members remember.
+    if (ui->ButtonWAASON->isEnabled()) {
+        settings.WaasState = ui->ButtonWAASON->isChecked() ? 1 : 0;
+    }
+    settings.CorrectionsState = ui->ButtonCorrectionsOn->isChecked() ? 0 : 1;
+    settings.FreqMode = ui->ButtonAlt->isChecked() ? 1 : 0;
+    if (settings.FreqMode != 0 && !TypedChannel(settings.ChannelNum) && refuse) {
+        ShowFrequencyRefused();
+        return false;
+    }
     return true;
 }
 
 bool TFormRcvrPort::ApplySettings() {
-    ReadControls();
+    ReadControls(Settings);
 
     // The alternate frequency is checked before anything goes out, so a typing error
     // never leaves the receiver with half of its new settings.
     const bool alternate = ui->ButtonAlt->isChecked();
     std::int32_t channel = 0;
-    if (alternate) {
-        const QString text = ui->EditChannelNum->text();
-        double mhz = 0;
-        if (!ParseMHz(text, QLocale(), mhz) || !MHzToChannel(mhz, channel)) {
-            if (FormNote != nullptr) {
-                FormNote->ShowNote(
-                    OuterRect(*this),
-                    QStringLiteral("'%1' is not a valid floating point value").arg(text));
-            }
-            return false;
-        }
+    if (alternate && !TypedChannel(channel)) {
+        ShowFrequencyRefused();
+        return false;
     }
 
     // The controls just read, and the three settings only the buttons and the edit hold.
@@ -295,4 +333,100 @@ void TFormRcvrPort::ButtonDfltClick() {
 
 void TFormRcvrPort::ButtonAltClick() {
     ui->EditChannelNum->setEnabled(true);
+}
+
+bool TFormRcvrPort::SaveProfileTo(const QString& path) {
+    ReceiverSettings settings;
+    if (!ControlSettings(settings, true)) {
+        return false;
+    }
+    const std::string text = WriteProfile(ProfileFromSettings(settings, SoftwareVersion));
+    const QString name = QDir::toNativeSeparators(path);
+
+    // Apply sends any frequency that is a number, but a profile holds only those of the
+    // band; a file that Open would refuse is not written.
+    ReceiverProfile readBack;
+    std::string error;
+    if (!ParseProfile(text, readBack, error)) {
+        QMessageBox::warning(this, kSaveTitle,
+                             QStringLiteral("%1 was not written: a settings profile cannot "
+                                            "hold these settings.\n%2")
+                                 .arg(name, QString::fromStdString(error)));
+        return false;
+    }
+
+    // The file is written aside and takes the name only when all of it is there, so a
+    // failed write leaves no half of a profile and an earlier file as it was.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), static_cast<qint64>(text.size())) !=
+            static_cast<qint64>(text.size()) ||
+        !file.commit()) {
+        QMessageBox::warning(this, kSaveTitle,
+                             QStringLiteral("Cannot write %1:\n%2").arg(name, file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+bool TFormRcvrPort::OpenProfileFrom(const QString& path) {
+    const QString name = QDir::toNativeSeparators(path);
+    QFile file(path);
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly)) {
+        // One byte beyond the longest profile is enough for ParseProfile to refuse it.
+        bytes = file.read(static_cast<qint64>(kProfileMaxBytes) + 1);
+    }
+    if (!file.isOpen() || file.error() != QFileDevice::NoError) {
+        QMessageBox::warning(this, kOpenTitle,
+                             QStringLiteral("Cannot read %1:\n%2").arg(name, file.errorString()));
+        return false;
+    }
+    ReceiverProfile profile;
+    std::string error;
+    if (!ParseProfile(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                      profile, error)) {
+        QMessageBox::warning(this, kOpenTitle,
+                             QStringLiteral("%1 is not a settings profile this program can "
+                                            "open; no setting was changed.\n%2")
+                                 .arg(name, QString::fromStdString(error)));
+        return false;
+    }
+
+    // The settings the profile leaves out stay as the controls show them, a frequency
+    // typed there included even when it is not a number.
+    ReceiverSettings settings;
+    ControlSettings(settings, false);
+    ApplyProfile(profile, settings);
+    const QString typed = ui->EditChannelNum->text();
+    Settings = settings;
+    ShowSettings();
+    if (!profile.Frequency) {
+        ui->EditChannelNum->setText(typed);
+    }
+    // Reports the receiver sends from now on must not undo what was opened.
+    RefreshOnConfig = false;
+    RefreshOnStatus = false;
+    return true;
+}
+
+void TFormRcvrPort::ButtonSaveClick() {
+    // Refused settings are pointed out before the user picks a file for them.
+    ReceiverSettings settings;
+    if (!ControlSettings(settings, true)) {
+        return;
+    }
+    QFileDialog dialog(this, kSaveTitle, QString(), kProfileFilter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("json"));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        SaveProfileTo(dialog.selectedFiles().constFirst());
+    }
+}
+
+void TFormRcvrPort::ButtonOpenClick() {
+    const QString path = QFileDialog::getOpenFileName(this, kOpenTitle, QString(), kProfileFilter);
+    if (!path.isEmpty()) {
+        OpenProfileFrom(path);
+    }
 }

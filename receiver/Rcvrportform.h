@@ -7,6 +7,11 @@
 // and Output configuration commands, in that order, and then moves the program's own
 // port to the receiver's new baud rate.
 //
+// Save... writes the settings the controls show to a settings profile (receiver/Profile.h)
+// and Open... shows a profile's settings in the controls; neither sends anything, so an
+// opened profile reaches the receiver only when the user presses Apply or OK. What Open
+// showed stays until Request: later reports no longer refresh the controls.
+//
 // It is the recipient of ids 4 and 1 and passes every report on to the Load Software
 // dialog. Created once at start-up, shown modelessly, hidden by OK and Cancel.
 
@@ -15,6 +20,8 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "connect/Portsearch.h"
 #include "receiver/Rcvrsettings.h"
@@ -48,6 +55,13 @@ public:
     // the receiver's place.
     void SetApplyAvailable(bool available);
 
+    // What Save... and Open... do once a file is chosen. Saving refuses what Apply would
+    // refuse and whatever a profile cannot hold, writing nothing; a file is written whole
+    // or not at all. Opening a file that cannot be read or is no profile changes nothing.
+    // Each tells the user why it failed and returns false.
+    bool SaveProfileTo(const QString& path);
+    bool OpenProfileFrom(const QString& path);
+
 signals:
     // Every report frame of ids 4 and 1, passed on after this dialog has taken what it
     // shows; the Load Software dialog follows the GPS engine from it (the program
@@ -61,8 +75,20 @@ private:
     void ButtonRequestClick();
     void ButtonDfltClick();
     void ButtonAltClick();
+    void ButtonSaveClick();
+    void ButtonOpenClick();
 
-    bool ReadControls();
+    // The NMEA toggles and the two combos, as Apply takes them; typed text that names no
+    // entry gives way to the entry taken.
+    void ReadControls(ReceiverSettings& settings);
+    // The channel of the frequency typed in EditChannelNum; false, channel untouched, for
+    // text that is not one.
+    bool TypedChannel(std::int32_t& channel) const;
+    void ShowFrequencyRefused();
+    // Every setting the controls show, over the members for what they cannot show. With
+    // refuse a frequency that is not a number is refused as Apply refuses it (false);
+    // without, the members' channel stands in for it.
+    bool ControlSettings(ReceiverSettings& settings, bool refuse);
     // False when the alternate frequency was refused and nothing was sent.
     bool ApplySettings();
 
@@ -77,6 +103,9 @@ private:
     ReceiverSettings Settings;
     bool RefreshOnConfig = true;
     bool RefreshOnStatus = true;
+    // The receiver's software version from the last Configuration report long enough to
+    // carry it; a saved profile names it.
+    std::optional<std::string> SoftwareVersion;
 };
 
 // A frequency in MHz as the dialog shows it: the shortest decimal of up to 15 significant

@@ -1,6 +1,6 @@
 #pragma once
-// The program's windows' controls as tests reach them, on every system: a note answered
-// as soon as it is up, a child by its name, and the Receiver Setup dialog's controls.
+// The program's windows' controls as tests reach them, on every system: a note or message
+// box answered as soon as it is up, a child by its name, and the Receiver Setup dialog's controls.
 
 #include "receiver/Rcvrportform.h"
 
@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
@@ -16,7 +17,7 @@
 #include <cstdint>
 #include <vector>
 
-// Answers every modal note as soon as it is up, keeping its text.
+// Answers every modal note or message box as soon as it is up, keeping its text.
 class NoteCatcher {
 public:
     NoteCatcher() {
@@ -26,7 +27,10 @@ public:
             if (dialog == nullptr)
                 return;
             const QLabel* label = dialog->findChild<QLabel*>("Label");
-            texts.push_back(label != nullptr ? label->text() : QString());
+            if (auto* box = qobject_cast<QMessageBox*>(dialog))
+                texts.push_back(box->text());
+            else
+                texts.push_back(label != nullptr ? label->text() : QString());
             dialog->accept();
         });
         timer_.start();

@@ -1,5 +1,6 @@
 // The Receiver Setup dialog with real widgets: its controls, how reports fill them, the
-// frequency text, and Apply's refusal of a bad frequency before anything is sent.
+// frequency text, Apply's refusal of a bad frequency before anything is sent, and settings
+// profiles saved from and opened into the controls.
 // The dialogue with a simulated receiver is in Connection_test.cpp.
 
 #include "proto/Memoutils.h"
@@ -8,9 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
+#include <QTemporaryDir>
 
 #include <climits>
+#include <string>
 #include <vector>
 
 namespace {
@@ -47,6 +54,22 @@ void Deliver(const std::vector<std::uint8_t>& frame) {
     FormRcvrPort->OnReceiverReport(frame.data(), static_cast<int>(frame.size()));
 }
 
+// Everything the controls show, to see what changed.
+std::string Shown(const SetupControls& c) {
+    QString s = c.baud->currentText() + "|" + c.nav->currentText() + "|" +
+                QString::number(c.Nmea()) + "|" + c.freq->text() + "|" +
+                QString::number(c.freq->isEnabled());
+    for (const QToolButton* b : {c.waasOn, c.waasOff, c.corrOn, c.corrOff, c.dflt, c.alt})
+        s += QString::number(b->isChecked());
+    return s.toStdString();
+}
+
+void WriteFile(const QString& path, const std::string& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(bytes.data(), qint64(bytes.size())), qint64(bytes.size()));
+}
+
 TEST(ReceiverSetupDialog, StartsFromItsInitialMembers) {
     TestWindows w({});
     SetupControls c;
@@ -72,6 +95,8 @@ TEST(ReceiverSetupDialog, StartsFromItsInitialMembers) {
     EXPECT_TRUE(bin->isHidden());
     EXPECT_EQ(bottom->y(), bin->y());
     EXPECT_LE(bottom->geometry().bottom(), FormRcvrPort->height());
+    EXPECT_LE(Child<QPushButton>(FormRcvrPort, "ButtonOpen")->geometry().bottom(),
+              bottom->height());
 }
 
 TEST(ReceiverSetupDialog, ShowOverPlacesOnTheFirstShowingOnlyAndAsksEveryTime) {
@@ -343,6 +368,129 @@ TEST(ReceiverSetupDialog, RequestAndApplyWithNoPortOpen) {
     c.apply->click();
     EXPECT_EQ(notes.texts.size(), 1u);
     FormRcvrPort->hide();
+}
+
+TEST(ReceiverSetupDialog, SavedProfileHoldsTheControlsAndOpensBackWithNothingSent) {
+    Pty line;
+    ASSERT_TRUE(line.ok());
+    TestWindows w({line.path()});
+    SetupControls c;
+    NoteCatcher notes;
+    Child<QPushButton>(FormPort, "ButtonApply")->click();
+    ASSERT_TRUE(CommPort.IsOpen());
+    Deliver(ConfigReport(0, 0, 1));         // from software version 0.0
+    Deliver(CorrectionsReport(1, 1, 0, 0)); // WAAS on, corrections off, default frequency
+    c.baud->setCurrentIndex(3);
+    c.SetNmea(kNmeaGGA | kNmeaRMC);
+    c.nav->setCurrentIndex(1);
+    c.waasOff->click();
+    c.corrOn->click();
+    c.alt->click();
+    c.freq->setText("1545.5");
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("receiver.json");
+    ASSERT_TRUE(FormRcvrPort->SaveProfileTo(path));
+    const std::string saved = Shown(c);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonObject expected{{"profile_version", 1},    {"software_version", "0.0"},
+                               {"baud_rate", 38400},      {"nmea", QJsonArray{"GGA", "RMC"}},
+                               {"nav_rate", 5},           {"waas", "off"},
+                               {"corrections", "on"},     {"frequency", "alternate"},
+                               {"frequency_mhz", 1545.5}, {"channel", 41000}};
+    EXPECT_EQ(QJsonDocument::fromJson(file.readAll()).toJson(QJsonDocument::Compact).toStdString(),
+              QJsonDocument(expected).toJson(QJsonDocument::Compact).toStdString());
+
+    c.baud->setCurrentIndex(0);
+    c.SetNmea(kNmeaGSA);
+    c.nav->setCurrentIndex(0);
+    c.waasOn->click();
+    c.corrOff->click();
+    c.dflt->click();
+    c.freq->setText("1550");
+    ASSERT_TRUE(FormRcvrPort->OpenProfileFrom(path));
+    EXPECT_EQ(Shown(c), saved);
+    EXPECT_TRUE(notes.texts.empty());
+    EXPECT_TRUE(line.ReadAll(50).empty());
+}
+
+TEST(ReceiverSetupDialog, PartialProfileChangesOnlyItsSettingAndLaterReportsKeepIt) {
+    TestWindows w({});
+    SetupControls c;
+    c.alt->click();
+    c.freq->setText("1550,5"); // typed, not yet a number: it stays as typed
+    const std::string before = Shown(c);
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("nav.json"), "{\"profile_version\":1,\"nav_rate\":5}");
+    ASSERT_TRUE(FormRcvrPort->OpenProfileFrom(dir.filePath("nav.json")));
+    EXPECT_EQ(c.nav->currentText().toStdString(), "5");
+    // The reports of the receiver's own settings, the first since the dialog was made.
+    Deliver(ConfigReport(kNmeaZDA, 0, 1));
+    Deliver(CorrectionsReport(1, 1, 0, 0));
+    EXPECT_EQ(c.nav->currentText().toStdString(), "5");
+    c.nav->setCurrentIndex(0);
+    EXPECT_EQ(Shown(c), before);
+}
+
+TEST(ReceiverSetupDialog, ProfileThatCannotBeOpenedChangesNoControlAndSaysWhy) {
+    TestWindows w({});
+    SetupControls c;
+    NoteCatcher notes;
+    c.nav->setCurrentIndex(1);
+    c.gga->click();
+    const std::string before = Shown(c);
+    QTemporaryDir dir;
+    struct Case {
+        const char* file;
+        std::string bytes; // none: no such file
+        const char* named;
+    };
+    const Case cases[] = {
+        {"cut.json", "{\"profile_version\":1,\"nav_rate\":1", "not JSON"},
+        {"v2.json", "{\"profile_version\":2,\"nav_rate\":1}", "profile_version"},
+        {"baud.json", "{\"profile_version\":1,\"nav_rate\":1,\"baud_rate\":12345}", "baud_rate"},
+        {"long.json", "{\"profile_version\":1,\"nav_rate\":1}" + std::string(65536, ' '),
+         "longer than 65536 bytes"},
+        {"none.json", "", "No such file"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.file);
+        const QString path = dir.filePath(k.file);
+        if (!k.bytes.empty())
+            WriteFile(path, k.bytes);
+        const std::size_t shown = notes.texts.size();
+        EXPECT_FALSE(FormRcvrPort->OpenProfileFrom(path));
+        ASSERT_EQ(notes.texts.size(), shown + 1);
+        EXPECT_TRUE(notes.texts.back().contains(path)) << notes.texts.back().toStdString();
+        EXPECT_TRUE(notes.texts.back().contains(k.named)) << notes.texts.back().toStdString();
+        EXPECT_EQ(Shown(c), before);
+    }
+}
+
+TEST(ReceiverSetupDialog, SaveWritesNothingItCannotStandBehind) {
+    TestWindows w({});
+    SetupControls c;
+    NoteCatcher notes;
+    QTemporaryDir dir;
+    const QString path = dir.filePath("p.json");
+    c.alt->click();
+    c.freq->setText("abc");
+    EXPECT_FALSE(FormRcvrPort->SaveProfileTo(path));
+    ASSERT_EQ(notes.texts.size(), 1u);
+    EXPECT_EQ(notes.texts[0], "'abc' is not a valid floating point value");
+    // Apply would send this one; a profile holds only the band's frequencies.
+    c.freq->setText("1600");
+    EXPECT_FALSE(FormRcvrPort->SaveProfileTo(path));
+    ASSERT_EQ(notes.texts.size(), 2u);
+    EXPECT_TRUE(notes.texts[1].contains("frequency_mhz")) << notes.texts[1].toStdString();
+    EXPECT_FALSE(QFile::exists(path));
+
+    c.freq->setText("1545.5");
+    const QString nowhere = dir.filePath("gone/p.json");
+    EXPECT_FALSE(FormRcvrPort->SaveProfileTo(nowhere));
+    ASSERT_EQ(notes.texts.size(), 3u);
+    EXPECT_TRUE(notes.texts[2].contains(nowhere)) << notes.texts[2].toStdString();
 }
 
 } // namespace
