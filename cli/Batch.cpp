@@ -1,6 +1,7 @@
 // Many receivers at once (cli/Batch.h).
 #include "cli/Batch.h"
 
+#include "base/Smallfile.h"
 #include "cli/Child.h"
 #include "cli/Interrupt.h"
 #include "proto/Jsontext.h"
@@ -8,10 +9,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -27,6 +27,8 @@ constexpr std::string_view kPowerCyclePrompt = "Cycle the receiver's power, then
 // A unit's lines are kept for its JSON object up to this many of each kind, so that a
 // unit that talks on and on cannot fill memory.
 constexpr std::size_t kKeptLines = 2000;
+// A list of devices longer than this is no list of devices.
+constexpr std::size_t kPortsFileMaxBytes = 1 << 20;
 
 struct Unit {
     std::string device;
@@ -300,22 +302,12 @@ void TakeLine(Unit& u, bool error, std::string line, const BatchPlan& plan, Batc
 
 bool ReadPortsFile(const std::string& path, std::vector<std::string>& devices,
                    std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = std::strerror(errno);
+    std::string text;
+    if (!ReadSmallFile(path, kPortsFileMaxBytes, text, error)) {
         return false;
     }
-    std::string text;
-    char block[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0 && text.size() < (1u << 20)) {
-        text.append(block, got);
-    }
-    const bool failed = std::ferror(file) != 0;
-    const int readError = errno;
-    std::fclose(file);
-    if (failed) {
-        error = std::string("cannot be read: ") + std::strerror(readError);
+    if (text.size() > kPortsFileMaxBytes) {
+        error = "longer than " + std::to_string(kPortsFileMaxBytes) + " bytes: not a list of devices";
         return false;
     }
     std::size_t from = 0;

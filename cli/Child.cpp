@@ -1,5 +1,7 @@
-// The queue the children's outputs meet in (cli/Child.h).
+// The queue the children's outputs meet in, and standard input read into it (cli/Child.h).
 #include "cli/Child.h"
+
+#include <thread>
 
 void ChildQueue::Push(ChildEvent event) {
     {
@@ -16,4 +18,29 @@ std::vector<ChildEvent> ChildQueue::Take(std::chrono::milliseconds timeout) {
                                 std::make_move_iterator(events_.end()));
     events_.clear();
     return out;
+}
+
+void ReadStandardInput(std::shared_ptr<ChildQueue> queue) {
+    std::thread([queue] {
+        std::string line;
+        char c = 0;
+        while (ReadStandardInputByte(c)) {
+            if (c != '\n') {
+                line += c;
+                continue;
+            }
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            ChildEvent event;
+            event.unit = kStandardInputUnit;
+            event.bytes = std::move(line);
+            queue->Push(std::move(event));
+            line.clear();
+        }
+        ChildEvent end;
+        end.unit = kStandardInputUnit;
+        end.end = true;
+        queue->Push(std::move(end));
+    }).detach();
 }

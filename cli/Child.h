@@ -76,3 +76,5 @@ std::string RunningProgramPath(const std::string& fallback);
 // end. The thread is left to end with the program, and holds the queue as long.
 inline constexpr std::size_t kStandardInputUnit = static_cast<std::size_t>(-1);
 void ReadStandardInput(std::shared_ptr<ChildQueue> queue);
+// One byte of standard input, waiting for it; false at its end or on an error.
+bool ReadStandardInputByte(char& c);

@@ -210,31 +210,12 @@ std::string RunningProgramPath(const std::string& fallback) {
     return std::string(path, static_cast<std::size_t>(length));
 }
 
-void ReadStandardInput(std::shared_ptr<ChildQueue> queue) {
-    std::thread([queue] {
-        std::string line;
-        char c = 0;
-        for (;;) {
-            const ssize_t got = read(STDIN_FILENO, &c, 1);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                break;
-            }
-            if (c == '\n') {
-                ChildEvent event;
-                event.unit = kStandardInputUnit;
-                event.bytes = line;
-                queue->Push(std::move(event));
-                line.clear();
-            } else {
-                line += c;
-            }
+bool ReadStandardInputByte(char& c) {
+    for (;;) {
+        const ssize_t got = read(STDIN_FILENO, &c, 1);
+        if (got < 0 && errno == EINTR) {
+            continue;
         }
-        ChildEvent end;
-        end.unit = kStandardInputUnit;
-        end.end = true;
-        queue->Push(std::move(end));
-    }).detach();
+        return got == 1;
+    }
 }

@@ -222,30 +222,9 @@ std::string RunningProgramPath(const std::string& fallback) {
     return std::string(path, length);
 }
 
-void ReadStandardInput(std::shared_ptr<ChildQueue> queue) {
-    std::thread([queue] {
-        const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-        std::string line;
-        char c = 0;
-        DWORD got = 0;
-        while (in != nullptr && in != INVALID_HANDLE_VALUE && ReadFile(in, &c, 1, &got, nullptr) &&
-               got == 1) {
-            if (c == '\n') {
-                if (!line.empty() && line.back() == '\r') {
-                    line.pop_back();
-                }
-                ChildEvent event;
-                event.unit = kStandardInputUnit;
-                event.bytes = line;
-                queue->Push(std::move(event));
-                line.clear();
-            } else {
-                line += c;
-            }
-        }
-        ChildEvent end;
-        end.unit = kStandardInputUnit;
-        end.end = true;
-        queue->Push(std::move(end));
-    }).detach();
+bool ReadStandardInputByte(char& c) {
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD got = 0;
+    return in != nullptr && in != INVALID_HANDLE_VALUE && ReadFile(in, &c, 1, &got, nullptr) &&
+           got == 1;
 }

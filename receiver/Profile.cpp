@@ -1,4 +1,5 @@
 #include "receiver/Profile.h"
+#include "base/Smallfile.h"
 #include "proto/Jsontext.h"
 
 #include <algorithm>
@@ -710,26 +711,8 @@ std::vector<std::string> DiffProfile(const ReceiverProfile& p, const ReceiverSet
 }
 
 bool ReadProfileFile(const std::string& path, ReceiverProfile& out, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = std::strerror(errno);
-        return false;
-    }
     std::string text;
-    char block[4096];
-    bool failed = false;
-    while (text.size() <= kProfileMaxBytes) {
-        const std::size_t got = std::fread(block, 1, sizeof block, file);
-        text.append(block, got);
-        if (got < sizeof block) {
-            failed = std::ferror(file) != 0;
-            break;
-        }
-    }
-    const int readError = errno;
-    std::fclose(file);
-    if (failed) {
-        error = std::string("cannot be read: ") + std::strerror(readError);
+    if (!ReadSmallFile(path, kProfileMaxBytes, text, error)) {
         return false;
     }
     if (text.size() > kProfileMaxBytes) {

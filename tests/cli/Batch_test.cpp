@@ -3,6 +3,7 @@
 // again on its port.
 
 #include "tests/cli/Cliprocess.h"
+#include "tests/cli/Startsim.h"
 #include "tests/loader/Gstfile.h"
 
 #include "sim/Simreceiver.h"
@@ -20,16 +21,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-std::unique_ptr<SimReceiver> StartSim(const std::function<void(SimOptions&)>& setup = {}) {
-    SimOptions options;
-    if (setup)
-        setup(options);
-    auto sim = std::make_unique<SimReceiver>(options);
-    if (!sim->Start())
-        return nullptr;
-    return sim;
-}
 
 // The lines of text that start with prefix, without it.
 std::vector<std::string> LinesOf(const std::string& text, const std::string& prefix) {

@@ -2,6 +2,7 @@
 // receivers and silent pseudo-terminals offered through the device list.
 
 #include "tests/cli/Cliprocess.h"
+#include "tests/cli/Startsim.h"
 #include "tests/common/Pty.h"
 
 #include "sim/Simreceiver.h"
@@ -18,16 +19,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 const Bytes kRequestConfig = {0x24, 0x78, 0xFF, 0x0B, 0x78, 0x24, 0x04, 0x9F, 0xA9, 0x0D, 0x0A};
 const Bytes kRequestCorrections = {0x24, 0x78, 0xFF, 0x0B, 0x78, 0x24, 0x01, 0x3A, 0xF9, 0x0D, 0x0A};
-
-std::unique_ptr<SimReceiver> StartSim(const std::function<void(SimOptions&)>& setup = {}) {
-    SimOptions options;
-    if (setup)
-        setup(options);
-    auto sim = std::make_unique<SimReceiver>(options);
-    if (!sim->Start())
-        return nullptr;
-    return sim;
-}
 
 // The lines of a text, without their line ends.
 std::vector<std::string> Lines(const std::string& text) {
