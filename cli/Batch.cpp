@@ -200,8 +200,13 @@ public:
             return;
         }
         ClearBlock();
+        const auto width = static_cast<std::size_t>(std::max(plan_.columns - 1, 20));
         for (const auto& u : units_) {
-            out_ << ProgressLine(*u, now) << "\x1b[K\n";
+            std::string line = ProgressLine(*u, now);
+            if (line.size() > width) {
+                line.resize(width);
+            }
+            out_ << line << "\x1b[K\n";
         }
         drawn_ = now;
         shown_ = units_.size();
@@ -300,6 +305,26 @@ void TakeLine(Unit& u, bool error, std::string line, const BatchPlan& plan, Batc
 
 } // namespace
 
+std::vector<std::string> DeviceListLines(std::string_view text) {
+    std::vector<std::string> devices;
+    std::size_t from = 0;
+    while (from < text.size()) {
+        std::size_t to = text.find('\n', from);
+        if (to == std::string::npos) {
+            to = text.size();
+        }
+        std::string line(text.substr(from, to - from));
+        from = to + 1;
+        const std::size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#') {
+            continue;
+        }
+        line = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
+        devices.push_back(line);
+    }
+    return devices;
+}
+
 bool ReadPortsFile(const std::string& path, std::vector<std::string>& devices,
                    std::string& error) {
     std::string text;
@@ -310,21 +335,8 @@ bool ReadPortsFile(const std::string& path, std::vector<std::string>& devices,
         error = "longer than " + std::to_string(kPortsFileMaxBytes) + " bytes: not a list of devices";
         return false;
     }
-    std::size_t from = 0;
-    while (from < text.size()) {
-        std::size_t to = text.find('\n', from);
-        if (to == std::string::npos) {
-            to = text.size();
-        }
-        std::string line = text.substr(from, to - from);
-        from = to + 1;
-        const std::size_t first = line.find_first_not_of(" \t\r");
-        if (first == std::string::npos || line[first] == '#') {
-            continue;
-        }
-        line = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
-        devices.push_back(line);
-    }
+    const std::vector<std::string> listed = DeviceListLines(text);
+    devices.insert(devices.end(), listed.begin(), listed.end());
     return true;
 }
 

@@ -30,6 +30,7 @@
 #include <cstddef>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct BatchPlan {
@@ -43,6 +44,8 @@ struct BatchPlan {
     bool follow = false;       // load --follow: Enter is passed on
     std::size_t records = 0;   // load: the file's records, for the progress lines
     bool terminal = false;     // standard output is a terminal: progress lines for a load
+    int columns = 80;          // its width: a progress line longer would wrap, and the
+                               // lines would no longer be redrawn in place
 };
 
 int RunBatch(const BatchPlan& plan, std::ostream& out, std::ostream& err);
@@ -52,3 +55,5 @@ int RunBatch(const BatchPlan& plan, std::ostream& out, std::ostream& err);
 // file cannot be read.
 bool ReadPortsFile(const std::string& path, std::vector<std::string>& devices,
                    std::string& error);
+// The same from the file's text.
+std::vector<std::string> DeviceListLines(std::string_view text);

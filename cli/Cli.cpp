@@ -15,7 +15,9 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -361,6 +363,22 @@ bool StandardOutputIsTerminal() {
 #endif
 }
 
+int TerminalColumns() {
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) &&
+        info.srWindow.Right > info.srWindow.Left) {
+        return info.srWindow.Right - info.srWindow.Left + 1;
+    }
+#else
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+#endif
+    return 80;
+}
+
 bool ParseBaud(const std::string& text, std::uint32_t& rate) {
     for (std::uint32_t r : kBaudRates) {
         if (text == std::to_string(r)) {
@@ -410,6 +428,7 @@ int RunManyPorts(Invocation& inv, std::vector<std::string> ports,
     plan.json = inv.Has("--json");
     plan.follow = inv.Has("--follow");
     plan.terminal = &inv.out == &std::cout && StandardOutputIsTerminal();
+    plan.columns = plan.terminal ? TerminalColumns() : 80;
     // What every unit would refuse is refused once, before any starts.
     if (inv.Has("--profile")) {
         ReceiverProfile profile;

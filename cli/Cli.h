@@ -94,6 +94,8 @@ inline constexpr const char* kDiffersText = " from the profile.";
 // Whether standard output is a terminal: progress is then drawn in place, and a file or
 // pipe gets plain lines.
 bool StandardOutputIsTerminal();
+// The width of the terminal standard output is, in columns; 80 when it cannot be told.
+int TerminalColumns();
 
 // One of the four offered rates, written in decimal.
 bool ParseBaud(const std::string& text, std::uint32_t& rate);

@@ -9,6 +9,8 @@
 
 #include "sim/Simrecords.h"
 
+#include <map>
+
 namespace {
 
 // A console program's lines end in CR LF on Windows; the texts compare without the CR.
@@ -131,6 +133,35 @@ TEST_F(WineCli, APortThatWillNotOpenIsReportedWithTheSystemsText) {
     // The note's first line, then the text Windows gives for the failure.
     ASSERT_EQ(r.err.rfind("Error opening device COM42\n", 0), 0u) << r.err;
     EXPECT_GT(r.err.size(), std::string("Error opening device COM42\n\n").size()) << r.err;
+}
+
+// Several ports: each unit the Windows program started again with its one port (a
+// process of its own, its outputs through pipes), one JSON object per unit.
+TEST_F(WineCli, SeveralPortsRunAsUnitsOfTheirOwn) {
+    StartReceiver(SimOptions{});
+    const CliResult r = Run({"--port", port_, "--port", "COM42", "info", "--json"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    std::map<std::string, std::string> units; // device: its object
+    for (std::size_t at = 0; at < r.out.size();) {
+        const std::size_t end = r.out.find('\n', at);
+        const std::string line = r.out.substr(at, end - at);
+        const std::string device = line.substr(0, line.find(','));
+        units[device] = line;
+        at = end == std::string::npos ? r.out.size() : end + 1;
+    }
+    ASSERT_EQ(units.size(), 2u) << r.out;
+    const std::string ok = units["{\"device\":\"" + port_ + "\""];
+    EXPECT_NE(ok.find("\"result\":\"ok\",\"exit_status\":0,\"detail\":\"software version 2.5b\""),
+              std::string::npos)
+        << ok;
+    EXPECT_NE(ok.find("\"report\":{\"device\":\"" + port_ + "\",\"profile_version\":1,"),
+              std::string::npos)
+        << ok;
+    const std::string failed = units["{\"device\":\"COM42\""];
+    EXPECT_NE(failed.find("\"result\":\"failed\",\"exit_status\":1,"), std::string::npos)
+        << failed;
+    EXPECT_NE(failed.find("\"messages\":[\"Error opening device COM42\","), std::string::npos)
+        << failed;
 }
 
 } // namespace
