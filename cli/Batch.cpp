@@ -21,9 +21,6 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kWaitStep{100};
 constexpr std::chrono::milliseconds kRedraw{200};
 constexpr int kBarWidth = 20;
-// What a unit's load says for each record, and what it says when it wants Enter.
-constexpr std::string_view kSendingRecord = "Sending Record ";
-constexpr std::string_view kPowerCyclePrompt = "Cycle the receiver's power, then press Enter.";
 // A unit's lines are kept for its JSON object up to this many of each kind, so that a
 // unit that talks on and on cannot fill memory.
 constexpr std::size_t kKeptLines = 2000;
@@ -61,6 +58,8 @@ std::string ResultOf(const Unit& u, const std::string& command) {
 }
 
 // A value from a JSON object's text, for the detail of info's report: the string of key.
+// (Not the profile reader: it refuses a report whose settings no profile may hold, and
+// the version is wanted all the same.)
 std::string JsonStringValue(const std::string& object, const std::string& key) {
     const std::string quoted = "\"" + key + "\":\"";
     const std::size_t at = object.find(quoted);
@@ -283,16 +282,16 @@ void TakeLine(Unit& u, bool error, std::string line, const BatchPlan& plan, Batc
     }
     const int i = error ? 1 : 0;
     u.last[i] = line;
-    if (error && line == kPowerCyclePrompt) {
+    if (error && line == kPowerCyclePromptText) {
         u.waitingEnter = true;
     }
-    const bool record = !error && line.rfind(kSendingRecord, 0) == 0;
+    const bool record = !error && line.rfind(kSendingRecordText, 0) == 0;
     if (!record && u.lines[i].size() < kKeptLines) {
         u.lines[i].push_back(line);
     }
     if (record) {
-        u.sent = static_cast<std::size_t>(std::strtoul(line.c_str() + kSendingRecord.size(),
-                                                       nullptr, 10));
+        u.sent = static_cast<std::size_t>(
+            std::strtoul(line.c_str() + std::string_view(kSendingRecordText).size(), nullptr, 10));
     } else if (!error) {
         u.state = line;
     }

@@ -20,6 +20,31 @@ std::vector<ChildEvent> ChildQueue::Take(std::chrono::milliseconds timeout) {
     return out;
 }
 
+void ChildProcess::JoinReaders() {
+    for (std::thread& t : readers_) {
+        if (t.joinable()) {
+            t.join();
+        }
+    }
+}
+
+void ReadOutputToEnd(std::size_t unit, bool error, ChildQueue& queue,
+                     const std::function<std::size_t(char* block, std::size_t size)>& read) {
+    char block[4096];
+    for (std::size_t got = 0; (got = read(block, sizeof block)) > 0;) {
+        ChildEvent event;
+        event.unit = unit;
+        event.error = error;
+        event.bytes.assign(block, got);
+        queue.Push(std::move(event));
+    }
+    ChildEvent end;
+    end.unit = unit;
+    end.error = error;
+    end.end = true;
+    queue.Push(std::move(end));
+}
+
 void ReadStandardInput(std::shared_ptr<ChildQueue> queue) {
     std::thread([queue] {
         std::string line;

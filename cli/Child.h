@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -60,12 +61,20 @@ public:
     int Wait();
 
 private:
+    // Waits for the threads reading its outputs, which end with the outputs.
+    void JoinReaders();
+
     struct Handles;
     std::unique_ptr<Handles> handles_;
     std::vector<std::thread> readers_;
     bool waited_ = false;
     int status_ = -1;
 };
+
+// For the platform's side: reads one of a child's outputs, read giving up to size bytes
+// at block and 0 at its end, pushing what comes into queue and then the output's end.
+void ReadOutputToEnd(std::size_t unit, bool error, ChildQueue& queue,
+                     const std::function<std::size_t(char* block, std::size_t size)>& read);
 
 // The path of the running program, for starting it again; fallback when the system
 // cannot tell.

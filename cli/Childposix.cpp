@@ -20,29 +20,18 @@ struct ChildProcess::Handles {
 
 namespace {
 
-// Reads fd to its end, pushing what comes; closes it.
+// Reads fd to its end into queue; closes it.
 void ReadToEnd(int fd, std::size_t unit, bool error, ChildQueue& queue) {
-    char block[4096];
-    for (;;) {
-        const ssize_t got = read(fd, block, sizeof block);
-        if (got < 0 && errno == EINTR) {
-            continue;
+    ReadOutputToEnd(unit, error, queue, [fd](char* block, std::size_t size) -> std::size_t {
+        for (;;) {
+            const ssize_t got = read(fd, block, size);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            return got > 0 ? static_cast<std::size_t>(got) : 0;
         }
-        if (got <= 0) {
-            break;
-        }
-        ChildEvent event;
-        event.unit = unit;
-        event.error = error;
-        event.bytes.assign(block, static_cast<std::size_t>(got));
-        queue.Push(std::move(event));
-    }
+    });
     close(fd);
-    ChildEvent end;
-    end.unit = unit;
-    end.error = error;
-    end.end = true;
-    queue.Push(std::move(end));
 }
 
 void CloseBoth(int fds[2]) {
@@ -62,11 +51,7 @@ ChildProcess::~ChildProcess() {
     if (handles_ && handles_->pid > 0 && !waited_) {
         Wait();
     }
-    for (std::thread& t : readers_) {
-        if (t.joinable()) {
-            t.join();
-        }
-    }
+    JoinReaders();
 }
 
 bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args,
@@ -178,11 +163,7 @@ int ChildProcess::Wait() {
         return -1;
     }
     if (!waited_) {
-        for (std::thread& t : readers_) {
-            if (t.joinable()) {
-                t.join();
-            }
-        }
+        JoinReaders();
         CloseInput();
         int raw = 0;
         pid_t got = -1;

@@ -50,25 +50,14 @@ std::string Quoted(const std::string& arg) {
     return out + "\"";
 }
 
+// Reads the pipe to its end into queue; closes it.
 void ReadToEnd(HANDLE pipe, std::size_t unit, bool error, ChildQueue& queue) {
-    char block[4096];
-    for (;;) {
+    ReadOutputToEnd(unit, error, queue, [pipe](char* block, std::size_t size) -> std::size_t {
         DWORD got = 0;
-        if (!ReadFile(pipe, block, sizeof block, &got, nullptr) || got == 0) {
-            break; // ERROR_BROKEN_PIPE: the child has ended
-        }
-        ChildEvent event;
-        event.unit = unit;
-        event.error = error;
-        event.bytes.assign(block, got);
-        queue.Push(std::move(event));
-    }
+        // ERROR_BROKEN_PIPE: the child has ended.
+        return ReadFile(pipe, block, static_cast<DWORD>(size), &got, nullptr) ? got : 0;
+    });
     CloseHandle(pipe);
-    ChildEvent end;
-    end.unit = unit;
-    end.error = error;
-    end.end = true;
-    queue.Push(std::move(end));
 }
 
 // A pipe whose one end (the child's) is inherited.
@@ -102,11 +91,7 @@ ChildProcess::~ChildProcess() {
     if (handles_ && handles_->process != nullptr && !waited_) {
         Wait();
     }
-    for (std::thread& t : readers_) {
-        if (t.joinable()) {
-            t.join();
-        }
-    }
+    JoinReaders();
     if (handles_) {
         CloseIfOpen(handles_->process);
     }
@@ -199,11 +184,7 @@ int ChildProcess::Wait() {
         return -1;
     }
     if (!waited_) {
-        for (std::thread& t : readers_) {
-            if (t.joinable()) {
-                t.join();
-            }
-        }
+        JoinReaders();
         CloseInput();
         WaitForSingleObject(handles_->process, INFINITE);
         DWORD code = 0;

@@ -3,7 +3,6 @@
 #include "cli/Batch.h"
 #include "cli/Child.h"
 #include "connect/Portsearch.h"
-#include "loader/Loadsequence.h"
 #include "receiver/Profile.h"
 
 #include <algorithm>
@@ -430,31 +429,13 @@ int RunManyPorts(Invocation& inv, std::vector<std::string> ports,
     plan.terminal = &inv.out == &std::cout && StandardOutputIsTerminal();
     plan.columns = plan.terminal ? TerminalColumns() : 80;
     // What every unit would refuse is refused once, before any starts.
-    if (inv.Has("--profile")) {
-        ReceiverProfile profile;
-        std::string error;
-        if (!ReadProfileFile(inv.Value("--profile"), profile, error)) {
-            inv.err << "Error in profile " << inv.Value("--profile") << ": " << error
-                    << std::endl;
-            return kExitFailed;
-        }
+    ReceiverProfile profile;
+    if (inv.Has("--profile") && !ReadProfileOption(inv.Value("--profile"), profile, inv.err)) {
+        return kExitFailed;
     }
-    if (inv.command.name == std::string("load")) {
-        SerialPort unopened;
-        LoadSequence sequence(unopened, SystemClock());
-        std::string lower = inv.operand;
-        std::transform(lower.begin(), lower.end(), lower.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        if (lower.find(".gst") == std::string::npos) {
-            inv.err << "Invalid File Type: " << inv.operand << std::endl;
-            return kExitFailed;
-        }
-        if (!sequence.OpenSoftwareFile(inv.operand)) {
-            inv.err << "Error opening file " << inv.operand << ": "
-                    << sequence.FileRefusalText() << std::endl;
-            return kExitFailed;
-        }
-        plan.records = sequence.RecordCount();
+    if (inv.command.name == std::string("load") &&
+        !CheckSoftwareFile(inv.operand, plan.records, inv.err)) {
+        return kExitFailed;
     }
     return RunBatch(plan, inv.out, inv.err);
 }

@@ -24,6 +24,7 @@
 // refused before a byte goes out.
 
 #include "cli/Session.h"
+#include "receiver/Profile.h"
 
 #include <map>
 #include <ostream>
@@ -87,6 +88,12 @@ const std::vector<CommandInfo>& Commands();
 // exit status.
 int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err);
 
+// The status text of each record a load sends ("Sending Record 5"), and what a load
+// following the engine says when it waits for Enter: a batch reads both from its units.
+inline constexpr const char* kSendingRecordText = "Sending Record";
+inline constexpr const char* kPowerCyclePromptText =
+    "Cycle the receiver's power, then press Enter.";
+
 // How diff ends its count of differences on standard error ("2 settings differ from the
 // profile."), by which a batch tells differences from a failure to read the receiver.
 inline constexpr const char* kDiffersText = " from the profile.";
@@ -114,3 +121,12 @@ int RunReplayCommand(Invocation& inv);
 int RunReport(Invocation& inv);
 int RunLoad(Invocation& inv);
 int RunDiff(Invocation& inv);
+
+// Whether file is named as a software file (".gst"); "Invalid File Type" on err if not.
+bool SoftwareFileNameTaken(const std::string& file, std::ostream& err);
+// Checks a software file as a load does before a byte goes out, and counts its records.
+// False after "Invalid File Type" or "Error opening file" and the reason on err.
+bool CheckSoftwareFile(const std::string& file, std::size_t& records, std::ostream& err);
+// Reads the profile file names; false after "Error in profile", the file and the field
+// at fault, on err.
+bool ReadProfileOption(const std::string& file, ReceiverProfile& profile, std::ostream& err);

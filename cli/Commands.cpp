@@ -50,16 +50,6 @@ void PrintSettingsJson(std::ostream& out, const Traffic& t) {
         << ",\"channel\":" << (alternate ? std::to_string(s.ChannelNum) : "null") << "}\n";
 }
 
-// Reads the profile FILE names; false after a message naming the file and what is wrong.
-bool ReadProfileOption(const std::string& file, ReceiverProfile& profile, std::ostream& err) {
-    std::string error;
-    if (!ReadProfileFile(file, profile, error)) {
-        err << "Error in profile " << file << ": " << error << std::endl;
-        return false;
-    }
-    return true;
-}
-
 bool ParseOnOff(const std::string& text, bool& on) {
     if (text == "on" || text == "off") {
         on = text == "on";
@@ -69,6 +59,15 @@ bool ParseOnOff(const std::string& text, bool& on) {
 }
 
 } // namespace
+
+bool ReadProfileOption(const std::string& file, ReceiverProfile& profile, std::ostream& err) {
+    std::string error;
+    if (!ReadProfileFile(file, profile, error)) {
+        err << "Error in profile " << file << ": " << error << std::endl;
+        return false;
+    }
+    return true;
+}
 
 int RunPorts(Invocation& inv) {
     const DeviceList devices = ListDevices();

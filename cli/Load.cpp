@@ -28,7 +28,6 @@ constexpr std::chrono::minutes kEngineWait{5};
 constexpr std::chrono::seconds kConfirmWait{60};
 constexpr std::chrono::seconds kConfirmRequestEvery{5};
 
-const char* const kSendingRecord = "Sending Record";
 const char* const kCancelWarning =
     "Cancelling the load: the receiver may need a new load before it works again.";
 
@@ -48,7 +47,7 @@ public:
     LoadDisplay(std::ostream& out, bool terminal) : out_(out), terminal_(terminal) {}
 
     void Status(const std::string& text) {
-        if (terminal_ && text.rfind(kSendingRecord, 0) == 0) {
+        if (terminal_ && text.rfind(kSendingRecordText, 0) == 0) {
             return; // the progress line shows it
         }
         ClearBar();
@@ -147,6 +146,10 @@ private:
     std::function<void(const ConfigurationReport&)> onReport_;
 };
 
+void FileRefused(const std::string& file, const std::string& reason, std::ostream& err) {
+    err << "Error opening file " << file << ": " << reason << std::endl;
+}
+
 // The command line's view of the load session (loader/Loadsession.h), the Load Software
 // window being the other: the status texts and progress on standard output, messages on
 // standard error, and the after-load dialogue followed to its end when asked to.
@@ -159,12 +162,7 @@ public:
 
     int Run() {
         const std::string& file = inv_.operand;
-        // As the window's file choice: only a software file's name is taken.
-        std::string lower = file;
-        std::transform(lower.begin(), lower.end(), lower.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        if (lower.find(".gst") == std::string::npos) {
-            inv_.err << "Invalid File Type: " << file << std::endl;
+        if (!SoftwareFileNameTaken(file, inv_.err)) {
             return kExitFailed;
         }
         // The whole file is read and checked before the port is even opened. Its refusal
@@ -173,8 +171,7 @@ public:
         const bool usable = session_.OpenFile(file);
         quiet_ = false;
         if (!usable) {
-            inv_.err << "Error opening file " << file << ": " << session_.FileRefusalText()
-                     << std::endl;
+            FileRefused(file, session_.FileRefusalText(), inv_.err);
             return kExitFailed;
         }
         const std::size_t total = session_.RecordCount();
@@ -314,7 +311,7 @@ private:
             return NotFollowed();
         }
         if (end == TickEnd::Done && !engineFailed_) {
-            inv_.err << "Cycle the receiver's power, then press Enter." << std::endl;
+            inv_.err << kPowerCyclePromptText << std::endl;
             std::string answer;
             const bool confirmed = static_cast<bool>(std::getline(std::cin, answer));
             if (Interrupted()) {
@@ -384,4 +381,30 @@ private:
 int RunLoad(Invocation& inv) {
     Loader loader(inv);
     return loader.Run();
+}
+
+bool SoftwareFileNameTaken(const std::string& file, std::ostream& err) {
+    // As the window's file choice: only a software file's name is taken.
+    std::string lower = file;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lower.find(".gst") == std::string::npos) {
+        err << "Invalid File Type: " << file << std::endl;
+        return false;
+    }
+    return true;
+}
+
+bool CheckSoftwareFile(const std::string& file, std::size_t& records, std::ostream& err) {
+    if (!SoftwareFileNameTaken(file, err)) {
+        return false;
+    }
+    SerialPort unopened;
+    LoadSequence sequence(unopened, SystemClock());
+    if (!sequence.OpenSoftwareFile(file)) {
+        FileRefused(file, sequence.FileRefusalText(), err);
+        return false;
+    }
+    records = sequence.RecordCount();
+    return true;
 }

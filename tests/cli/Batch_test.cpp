@@ -3,7 +3,7 @@
 // again on its port.
 
 #include "tests/cli/Cliprocess.h"
-#include "tests/cli/Startsim.h"
+#include "tests/common/Startsim.h"
 #include "tests/loader/Gstfile.h"
 
 #include "sim/Simreceiver.h"

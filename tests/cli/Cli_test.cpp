@@ -2,7 +2,7 @@
 // receivers and silent pseudo-terminals offered through the device list.
 
 #include "tests/cli/Cliprocess.h"
-#include "tests/cli/Startsim.h"
+#include "tests/common/Startsim.h"
 #include "tests/common/Pty.h"
 
 #include "sim/Simreceiver.h"

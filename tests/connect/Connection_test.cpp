@@ -9,6 +9,7 @@
 
 #include "sim/Simreceiver.h"
 #include "tests/common/Pty.h"
+#include "tests/common/Startsim.h"
 #include "tests/connect/Windows.h"
 
 #include <gtest/gtest.h>
@@ -23,16 +24,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Combo = std::pair<std::string, std::int32_t>;
-
-std::unique_ptr<SimReceiver> StartSim(const std::function<void(SimOptions&)>& setup = {}) {
-    SimOptions options;
-    if (setup)
-        setup(options);
-    auto sim = std::make_unique<SimReceiver>(options);
-    if (!sim->Start())
-        return nullptr;
-    return sim;
-}
 
 // Runs the search on the fake clock until it ends and returns the combinations that
 // were opened, in order. answers(combo) says where traffic is to be waited for.
